@@ -1,0 +1,94 @@
+#include "platform/serial_queue.h"
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace mivo::platform {
+
+struct SerialQueue::State {
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<std::function<void()>> items;
+  bool closing = false;
+  std::thread::id workerID;
+
+  // Ends when closing and nothing is left, so queued work is never dropped.
+  void run() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      wake.wait(lock, [&] { return closing || !items.empty(); });
+      if (items.empty()) return;
+      auto item = std::move(items.front());
+      items.pop_front();
+      lock.unlock();
+      item();
+      item = nullptr;  // captured state is released outside the lock too
+      lock.lock();
+    }
+  }
+};
+
+namespace {
+void nameCurrentThread(const std::string& label) {
+  // Linux limits thread names to 15 bytes.
+  pthread_setname_np(pthread_self(), label.substr(0, 15).c_str());
+}
+}  // namespace
+
+SerialQueue::SerialQueue(std::string label)
+    : label_(std::move(label)), state_(std::make_shared<State>()) {
+  std::thread worker([state = state_, name = label_] {
+    nameCurrentThread(name);
+    state->run();
+  });
+  std::lock_guard lock(state_->mutex);
+  state_->workerID = worker.get_id();
+  worker_ = std::move(worker);
+}
+
+SerialQueue::~SerialQueue() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->closing = true;
+    state_->wake.notify_one();
+  }
+  if (worker_.get_id() == std::this_thread::get_id())
+    worker_.detach();  // the thread owns the state too and ends after the drain
+  else
+    worker_.join();
+}
+
+void SerialQueue::async(std::function<void()> work) {
+  std::lock_guard lock(state_->mutex);
+  state_->items.push_back(std::move(work));
+  state_->wake.notify_one();
+}
+
+void SerialQueue::sync(const std::function<void()>& work) {
+  if (isCurrent()) {
+    work();
+    return;
+  }
+  std::mutex doneMutex;
+  std::condition_variable doneSignal;
+  bool done = false;
+  async([&] {
+    work();
+    std::lock_guard lock(doneMutex);
+    done = true;
+    doneSignal.notify_one();
+  });
+  std::unique_lock lock(doneMutex);
+  doneSignal.wait(lock, [&] { return done; });
+}
+
+bool SerialQueue::isCurrent() const {
+  std::lock_guard lock(state_->mutex);
+  return std::this_thread::get_id() == state_->workerID;
+}
+
+}  // namespace mivo::platform
