@@ -1,0 +1,99 @@
+// The library's C boundary: the registry of the one running capture and the
+// three exported functions. No C++ exception crosses this boundary.
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "last_error.h"
+#include "mivo_capture.h"
+#include "tap_capture.h"
+
+#define MIVO_EXPORT __attribute__((visibility("default")))
+
+namespace {
+
+using mivo::capture::setLastError;
+using mivo::capture::TapCapture;
+
+std::mutex& tapStateLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::shared_ptr<TapCapture> currentTap;
+
+bool isCurrent(const std::shared_ptr<TapCapture>& capture) {
+  std::lock_guard guard(tapStateLock());
+  return currentTap == capture;
+}
+
+void unregisterIfCurrent(const std::shared_ptr<TapCapture>& capture) {
+  std::lock_guard guard(tapStateLock());
+  if (currentTap == capture) currentTap.reset();
+}
+
+// Registers a new capture unless one is registered; null when refused.
+std::shared_ptr<TapCapture> registerNewCapture(void* ctx, mivo_frame_callback onFrame,
+                                               mivo_stopped_callback onStopped) {
+  std::lock_guard guard(tapStateLock());
+  if (currentTap) return nullptr;
+  currentTap = std::make_shared<TapCapture>(mivo::audio::systemAudioHardware(), ctx, onFrame,
+                                            onStopped);
+  return currentTap;
+}
+
+std::int32_t startCapture(void* ctx, mivo_frame_callback onFrame, mivo_stopped_callback onStopped) {
+  const std::shared_ptr<TapCapture> capture = registerNewCapture(ctx, onFrame, onStopped);
+  if (!capture) {
+    setLastError("already capturing");
+    return MIVO_TAP_ALREADY_CAPTURING;
+  }
+  const std::int32_t rc = capture->start();
+  if (rc != MIVO_TAP_OK) {
+    unregisterIfCurrent(capture);
+    return rc;
+  }
+  if (isCurrent(capture)) return MIVO_TAP_OK;
+  capture->stop();
+  setLastError("start superseded by a concurrent stop");
+  return MIVO_TAP_SUPERSEDED;
+}
+
+void stopCapture() {
+  std::shared_ptr<TapCapture> capture;
+  {
+    std::lock_guard guard(tapStateLock());
+    capture.swap(currentTap);
+  }
+  if (capture) capture->stop();
+}
+
+}  // namespace
+
+extern "C" {
+
+MIVO_EXPORT int32_t mivo_tap_start(void* ctx, mivo_frame_callback onFrame,
+                                   mivo_stopped_callback onStopped) {
+  try {
+    return startCapture(ctx, onFrame, onStopped);
+  } catch (const std::exception& error) {
+    // Out of memory or threads; reported like a tap that could not be made.
+    setLastError((std::string("could not start capture: ") + error.what()).c_str());
+    return MIVO_TAP_TAP_FAILED;
+  }
+}
+
+MIVO_EXPORT int32_t mivo_tap_stop(void) {
+  try {
+    stopCapture();
+  } catch (const std::exception&) {
+    // Only thread or memory exhaustion can throw here; the chain is already
+    // released by then and stop has nothing to report.
+  }
+  return 0;
+}
+
+MIVO_EXPORT const char* mivo_capture_last_error(void) { return mivo::capture::lastError(); }
+
+}  // extern "C"

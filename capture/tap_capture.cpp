@@ -1,0 +1,82 @@
+#include "tap_capture.h"
+
+#include <string>
+
+#include "platform/system_log.h"
+
+namespace mivo::capture {
+
+using platform::logLine;
+
+TapCapture::TapCapture(audio::AudioHardware& hardware_, void* ctx_, mivo_frame_callback onFrame_,
+                       mivo_stopped_callback onStopped_)
+    : hardware(hardware_), ctx(ctx_), onFrame(onFrame_), onStopped(onStopped_) {}
+
+TapCapture::~TapCapture() {
+  // Nothing else can reach the object now, so no queue is needed. The
+  // listener was removed by whoever dropped a registered capture.
+  teardownLocked();
+}
+
+std::int32_t TapCapture::start() {
+  {
+    std::lock_guard guard(listenerLock);
+    const audio::OSStatus status =
+        hardware.addPropertyListener(audio::kAudioObjectSystemObject,
+                                     audio::kDefaultOutputDeviceAddress, callbackQueue,
+                                     outputListener());
+    outputListenerInstalled = status == audio::kNoErr;
+    logLine("output-change listener installed=" +
+            std::string(outputListenerInstalled ? "true" : "false") +
+            " status=" + std::to_string(status));
+  }
+  std::int32_t rc = 0;
+  ioQueue.sync([&] {
+    isActive = true;
+    rc = buildAndStartLocked();
+    if (rc != 0) isActive = false;
+  });
+  if (rc != 0) removeOutputListener();
+  return rc;
+}
+
+void TapCapture::stop() {
+  removeOutputListener();
+  hostCallbacksEnabled.store(false);
+  ioQueue.sync([&] {
+    isActive = false;
+    teardownLocked();
+  });
+  // A cycle already queued or running finishes before stop returns; the
+  // flag above keeps queued ones away from the host.
+  callbackQueue.sync([] {});
+  logLine("stopped after " + std::to_string(callbackCount.load()) + " callbacks");
+}
+
+void TapCapture::removeOutputListener() {
+  std::lock_guard guard(listenerLock);
+  if (!outputListenerInstalled) return;
+  hardware.removePropertyListener(audio::kAudioObjectSystemObject,
+                                  audio::kDefaultOutputDeviceAddress, callbackQueue,
+                                  outputListener());
+  outputListenerInstalled = false;
+}
+
+void TapCapture::teardownLocked() {
+  if (aggregateID != audio::kAudioObjectUnknown && ioProcID != nullptr) {
+    hardware.deviceStop(aggregateID, ioProcID);
+    hardware.destroyIOProcID(aggregateID, ioProcID);
+  }
+  ioProcID = nullptr;
+  if (aggregateID != audio::kAudioObjectUnknown) {
+    hardware.destroyAggregateDevice(aggregateID);
+    aggregateID = audio::kAudioObjectUnknown;
+  }
+  if (tapID != audio::kAudioObjectUnknown) {
+    hardware.destroyProcessTap(tapID);
+    tapID = audio::kAudioObjectUnknown;
+  }
+  boundOutputUID.reset();
+}
+
+}  // namespace mivo::capture

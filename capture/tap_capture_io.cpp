@@ -1,0 +1,41 @@
+// One IO cycle: downmix to mono, count, log sparsely, hand to the host.
+#include <string>
+
+#include "downmix.h"
+#include "peak_text.h"
+#include "platform/system_log.h"
+#include "tap_capture.h"
+
+namespace mivo::capture {
+namespace {
+constexpr std::int64_t kLogEveryCycles = 1500;
+}
+
+audio::IOBlock TapCapture::makeIOBlock() {
+  // Weak: a registered block never keeps the capture alive; the strong
+  // reference taken here lasts exactly one cycle.
+  return [weak = weak_from_this()](const audio::AudioTimeStamp*, const audio::AudioBufferList* input,
+                                   const audio::AudioTimeStamp*, audio::AudioBufferList*,
+                                   const audio::AudioTimeStamp*) {
+    if (auto self = weak.lock()) self->handleLocked(input);
+  };
+}
+
+void TapCapture::handleLocked(const audio::AudioBufferList* input) {
+  if (input == nullptr || !hostCallbacksEnabled.load()) return;
+  const std::optional<MonoCycle> cycle = downmixToMono(*input, monoSamples);
+  if (!cycle) return;
+
+  const std::int64_t count = callbackCount.fetch_add(1, std::memory_order_relaxed) + 1;
+  const std::int32_t rate = cachedRate.load();
+  if (!loggedFirstCallback) {
+    loggedFirstCallback = true;
+    platform::logLine("first callback: frames=" + std::to_string(cycle->frames) +
+                      " peak=" + peakText(cycle->peak) + " rate=" + std::to_string(rate));
+  } else if (count % kLogEveryCycles == 0) {
+    platform::logLine("callbacks=" + std::to_string(count) + " peak=" + peakText(cycle->peak));
+  }
+  if (onFrame != nullptr) onFrame(ctx, 0, monoSamples.data(), cycle->frames, rate);
+}
+
+}  // namespace mivo::capture
