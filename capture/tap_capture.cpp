@@ -53,6 +53,12 @@ void TapCapture::stop() {
   logLine("stopped after " + std::to_string(callbackCount.load()) + " callbacks");
 }
 
+void TapCapture::flushQueues() {
+  // Notifications hop from callbackQueue to ioQueue, so that order.
+  callbackQueue.sync([] {});
+  ioQueue.sync([] {});
+}
+
 void TapCapture::removeOutputListener() {
   std::lock_guard guard(listenerLock);
   if (!outputListenerInstalled) return;

@@ -48,6 +48,10 @@ class TapCapture : public std::enable_shared_from_this<TapCapture> {
   static std::optional<std::string> deviceUID(audio::AudioHardware& hardware,
                                               audio::AudioObjectID device);
 
+  // Returns once the work queued before the call on both queues has run,
+  // including rebuild checks that notifications queued meanwhile.
+  void flushQueues();
+
   // Observation for tests.
   std::int64_t deliveredCycles() const { return callbackCount.load(std::memory_order_relaxed); }
   std::int32_t currentRate() const { return cachedRate.load(std::memory_order_relaxed); }

@@ -77,10 +77,10 @@ PropertyValue aggregateDescription(const std::string& outputUID, const std::stri
 }
 
 // The nominal rate as a whole number of Hz; anything unusable gives the
-// fallback. Checked before the cast: converting a double outside the int32
-// range is undefined.
+// fallback: a failed read, NaN, below 1 Hz (which would truncate to a rate
+// of 0), or beyond int32 (checked before the cast, which would be undefined).
 std::int32_t usableRate(OSStatus status, double rate) {
-  if (status != kNoErr || !(rate > 0) || !(rate < 2147483648.0)) return TapCapture::kFallbackRate;
+  if (status != kNoErr || !(rate >= 1) || !(rate < 2147483648.0)) return TapCapture::kFallbackRate;
   return static_cast<std::int32_t>(std::trunc(rate));
 }
 

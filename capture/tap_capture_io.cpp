@@ -1,7 +1,6 @@
 // One IO cycle: downmix to mono, count, log sparsely, hand to the host.
-#include <string>
-
 #include "downmix.h"
+#include "log_line_buffer.h"
 #include "peak_text.h"
 #include "platform/system_log.h"
 #include "tap_capture.h"
@@ -30,10 +29,14 @@ void TapCapture::handleLocked(const audio::AudioBufferList* input) {
   const std::int32_t rate = cachedRate.load();
   if (!loggedFirstCallback) {
     loggedFirstCallback = true;
-    platform::logLine("first callback: frames=" + std::to_string(cycle->frames) +
-                      " peak=" + peakText(cycle->peak) + " rate=" + std::to_string(rate));
+    LogLineBuffer line;
+    line << "first callback: frames=" << cycle->frames << " peak=" << PeakText(cycle->peak).view()
+         << " rate=" << rate;
+    platform::logLine(line.view());
   } else if (count % kLogEveryCycles == 0) {
-    platform::logLine("callbacks=" + std::to_string(count) + " peak=" + peakText(cycle->peak));
+    LogLineBuffer line;
+    line << "callbacks=" << count << " peak=" << PeakText(cycle->peak).view();
+    platform::logLine(line.view());
   }
   if (onFrame != nullptr) onFrame(ctx, 0, monoSamples.data(), cycle->frames, rate);
 }

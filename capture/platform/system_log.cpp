@@ -21,12 +21,11 @@ LogObserver& observer() {
 }  // namespace
 
 void logLine(std::string_view message) {
-  std::string line = "[mivo-tap] ";
-  line.append(message);
-  // The line is an argument, never the format: device names may hold '%'.
-  syslog(LOG_INFO, "%s", line.c_str());
+  // The message is an argument, never part of the format: device names may
+  // hold '%'. No std::string here: the IO path logs without touching the heap.
+  syslog(LOG_INFO, "[mivo-tap] %.*s", static_cast<int>(message.size()), message.data());
   std::lock_guard lock(observerMutex());
-  if (observer()) observer()(line);
+  if (observer()) observer()("[mivo-tap] " + std::string(message));
 }
 
 void setLogObserver(LogObserver newObserver) {

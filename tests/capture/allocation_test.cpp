@@ -1,0 +1,61 @@
+// The IO cycle allocates nothing in steady state. Counts every operator new
+// made on the test's thread while a capture handles 10,000 cycles.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "audio/simulated/simulated_audio_system.h"
+#include "tap_capture.h"
+
+namespace {
+thread_local bool counting = false;
+thread_local long allocations = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (counting) ++allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace mivo::capture {
+namespace {
+
+void consume(void* ctx, std::uint8_t, const float* samples, std::int32_t frames, std::int32_t) {
+  *static_cast<float*>(ctx) += samples[frames - 1];
+}
+
+struct Layout {
+  const char* name;
+  std::uint32_t buffers;
+  std::uint32_t channels;
+};
+
+TEST(SteadyStateAllocations, NoneOver10000Cycles) {
+  for (const Layout layout : {Layout{"stereo", 1, 2}, Layout{"6ch", 1, 6}, Layout{"planar", 2, 1}}) {
+    float sink = 0;
+    auto capture = std::make_shared<TapCapture>(audio::SimulatedAudioSystem::shared(), &sink,
+                                                &consume, nullptr);
+    std::vector<float> samples(512 * layout.channels, 0.25f);
+    std::vector<audio::AudioBuffer> buffers(
+        layout.buffers,
+        audio::AudioBuffer{layout.channels, static_cast<std::uint32_t>(samples.size() * 4),
+                           samples.data()});
+    const audio::AudioBufferList list{layout.buffers, buffers.data()};
+    capture->handleLocked(&list);  // the first cycle sizes the buffer
+
+    counting = true;
+    allocations = 0;
+    for (int i = 0; i < 10000; ++i) capture->handleLocked(&list);  // logs at 1500, 3000, ...
+    counting = false;
+    EXPECT_EQ(allocations, 0) << layout.name;
+    EXPECT_EQ(capture->deliveredCycles(), 10001);
+  }
+}
+
+}  // namespace
+}  // namespace mivo::capture

@@ -1,0 +1,188 @@
+// Following the default output: rebuilds on a change, the stopped callback
+// when a rebuild fails, recovery on a later change.
+#include <future>
+
+#include "capture_fixture.h"
+#include "tap_capture.h"
+
+namespace mivo::testing {
+namespace {
+
+using capture::TapCapture;
+
+class FollowerTest : public CaptureTest {
+ protected:
+  void TearDown() override {
+    if (capture) {
+      capture->stop();
+      capture.reset();
+    }
+    CaptureTest::TearDown();
+  }
+
+  std::int32_t startCapture() {
+    capture = std::make_shared<TapCapture>(sim(), &host, &Host::frame, &Host::stopped);
+    return capture->start();
+  }
+
+  void switchTo(audio::AudioObjectID device) {
+    sim().setDefaultOutput(device);
+    capture->flushQueues();
+  }
+
+  const std::string arrow = " \xE2\x86\x92 ";
+  const std::string dash = " \xE2\x80\x94 ";
+  Host host;
+  std::shared_ptr<TapCapture> capture;
+};
+
+TEST_F(FollowerTest, UnchangedDeviceDoesNothing) {
+  const auto a = addDefaultOutput("A");
+  ASSERT_EQ(startCapture(), 0);
+  clearLog();
+  sim().clearJournal();
+  switchTo(a);
+  EXPECT_TRUE(log().empty());
+  EXPECT_EQ(sim().liveCounts().startedIOProcs, 1u);
+  for (const auto& entry : sim().journal()) EXPECT_EQ(entry.rfind("read", 0), 0u) << entry;
+}
+
+TEST_F(FollowerTest, CanonicallyEquivalentUIDIsTheSameDevice) {
+  addDefaultOutput("caf\xC3\xA9");
+  ASSERT_EQ(startCapture(), 0);
+  clearLog();
+  switchTo(sim().addOutputDevice({"cafe\xCC\x81", 48000, true}));
+  EXPECT_TRUE(log().empty());
+}
+
+TEST_F(FollowerTest, NoDefaultOrNoUIDKeepsTheRunningChain) {
+  addDefaultOutput("A");
+  ASSERT_EQ(startCapture(), 0);
+  clearLog();
+  switchTo(audio::kAudioObjectUnknown);
+  switchTo(sim().addOutputDevice({std::nullopt, 48000, true}));
+  sim().failOnce(Operation::ReadDefaultOutput, -50);
+  switchTo(sim().addOutputDevice({"C", 48000, true}));
+  EXPECT_TRUE(log().empty());
+  EXPECT_EQ(sim().liveCounts().startedIOProcs, 1u);
+  sim().deliverCycles(1);
+  EXPECT_EQ(host.frameCallCount(), 1);
+}
+
+TEST_F(FollowerTest, SwitchRebuildsOnTheNewDeviceWithItsRate) {
+  addDefaultOutput("A", 48000);
+  ASSERT_EQ(startCapture(), 0);
+  sim().deliverCycles(2);
+  clearLog();
+  switchTo(sim().addOutputDevice({"B", 44100, true}));
+  const auto lines = log();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.front(), logged("default output changed A" + arrow + "B" + dash + "rebuilding"));
+  EXPECT_EQ(lines.back(), logged("rebuild OK on B"));
+  EXPECT_TRUE(logContains("build complete: rate=44100 output=B"));
+  EXPECT_EQ(sim().lastAggregateDescription()->find("master")->string(), "B");
+  sim().deliverCycles(3);
+  {
+    std::lock_guard lock(host.mutex);
+    EXPECT_EQ(host.rates, (std::vector<std::int32_t>{48000, 44100}));
+  }
+  EXPECT_EQ(countLoggedStartingWith("first callback"), 0u);  // once per capture
+  EXPECT_EQ(sim().liveCounts().taps, 1u);
+  EXPECT_EQ(sim().liveCounts().aggregateDevices, 1u);
+  capture->stop();
+  EXPECT_TRUE(logContains("stopped after 5 callbacks"));  // counted across rebuilds
+}
+
+TEST_F(FollowerTest, FailedRebuildCallsStoppedOnceAndStaysRegistered) {
+  addDefaultOutput("A");
+  Host host2;
+  ASSERT_EQ(host.start(), 0);  // through the registry this time
+  sim().failOnce(Operation::CreateAggregateDevice, -50);
+  sim().setDefaultOutput(sim().addOutputDevice({"B", 48000, true}));
+  ASSERT_TRUE(host.waitForStopped(1));
+  EXPECT_TRUE(logContains("rebuild FAILED rc=7" + dash + "far side silent until a device returns"));
+  EXPECT_EQ(lastError(), "AudioHardwareCreateAggregateDevice failed: -50");
+  EXPECT_EQ(sim().liveCounts().audioObjects(), 0u);
+  EXPECT_EQ(sim().liveCounts().listeners, 1u);
+  EXPECT_EQ(host2.start(), 1);
+  EXPECT_EQ(host.stoppedCount(), 1);
+}
+
+TEST_F(FollowerTest, UnboundCaptureRecoversOnALaterChange) {
+  addDefaultOutput("A");
+  ASSERT_EQ(startCapture(), 0);
+  switchTo(sim().addOutputDevice({"B", 48000, false}));  // not float: fails
+  EXPECT_EQ(host.stoppedCount(), 1);
+  EXPECT_TRUE(logContains("rebuild FAILED rc=7" + dash + "far side silent until a device returns"));
+  clearLog();
+  switchTo(sim().addOutputDevice({"C", 96000, true}));
+  EXPECT_EQ(log().front(), logged("default output changed ?" + arrow + "C" + dash + "rebuilding"));
+  EXPECT_TRUE(logContains("rebuild OK on C"));
+  sim().deliverCycles(1);
+  EXPECT_EQ(host.frameCallCount(), 1);
+  EXPECT_EQ(host.stoppedCount(), 1);
+}
+
+TEST_F(FollowerTest, UnboundCaptureFailingAgainCallsStoppedAgain) {
+  addDefaultOutput("A");
+  ASSERT_EQ(startCapture(), 0);
+  switchTo(sim().addOutputDevice({"B", 48000, false}));
+  switchTo(sim().addOutputDevice({"C", 48000, false}));
+  EXPECT_EQ(host.stoppedCount(), 2);
+  EXPECT_EQ(countLoggedStartingWith("default output changed ?"), 1u);
+}
+
+TEST_F(FollowerTest, TwoQuickNotificationsRebuildOnce) {
+  addDefaultOutput("A");
+  ASSERT_EQ(startCapture(), 0);
+  clearLog();
+  const auto b = sim().addOutputDevice({"B", 48000, true});
+  sim().setDefaultOutput(b);
+  sim().setDefaultOutput(b);
+  capture->flushQueues();
+  EXPECT_EQ(countLoggedStartingWith("default output changed"), 1u);
+  EXPECT_EQ(countLogged("rebuild OK on B"), 1u);
+}
+
+TEST_F(FollowerTest, NotificationAfterStopDoesNothing) {
+  addDefaultOutput("A");
+  ASSERT_EQ(startCapture(), 0);
+  const auto b = sim().addOutputDevice({"B", 48000, true});
+  sim().hold(Operation::ReadDefaultOutput);  // the check waits inside its first read
+  sim().setDefaultOutput(b);
+  ASSERT_TRUE(sim().waitUntilHeld(10s));
+  auto stop = std::async(std::launch::async, [&] { capture->stop(); });
+  ASSERT_TRUE(waitForJournal("removePropertyListener"));
+  sim().release();
+  ASSERT_EQ(stop.wait_for(10s), std::future_status::ready);
+  // The check in flight finished before the teardown; one queued later finds
+  // the capture inactive.
+  sim().setDefaultOutput(sim().addOutputDevice({"C", 48000, true}));
+  capture->flushQueues();
+  sim().clearJournal();
+  capture->flushQueues();
+  EXPECT_TRUE(sim().journal().empty());
+  EXPECT_EQ(countLoggedStartingWith("default output changed A"), 1u);
+  EXPECT_EQ(countLoggedStartingWith("default output changed"), 1u);
+  EXPECT_EQ(sim().liveCounts(), SimulatedAudioSystem::LiveCounts{});
+  EXPECT_EQ(host.stoppedCount(), 0);
+}
+
+TEST_F(FollowerTest, NotificationDuringTheStartsBuildCausesNoSecondBuild) {
+  addDefaultOutput("A");
+  const auto b = sim().addOutputDevice({"B", 48000, true});
+  sim().hold(Operation::CreateProcessTap);  // before the build reads the default
+  auto start = std::async(std::launch::async, [&] { return startCapture(); });
+  ASSERT_TRUE(sim().waitUntilHeld(10s));
+  sim().setDefaultOutput(b);
+  sim().release();
+  ASSERT_EQ(start.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(start.get(), 0);
+  capture->flushQueues();
+  // The build bound the new default itself, so the queued check finds it bound.
+  EXPECT_EQ(countLoggedStartingWith("default output changed"), 0u);
+  EXPECT_EQ(countLogged("build complete: rate=48000 output=B"), 1u);
+}
+
+}  // namespace
+}  // namespace mivo::testing

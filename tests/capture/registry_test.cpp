@@ -1,0 +1,108 @@
+// The C entry points: one capture at a time, the status codes, the
+// last-error slot.
+#include <future>
+#include <thread>
+
+#include "capture_fixture.h"
+
+namespace mivo::testing {
+namespace {
+
+using RegistryTest = CaptureTest;
+
+TEST_F(RegistryTest, LastErrorIsNullBeforeAnyFailure) {
+  EXPECT_EQ(mivo_capture_last_error(), nullptr);
+  addDefaultOutput("A");
+  Host host;
+  ASSERT_EQ(host.start(), 0);
+  EXPECT_EQ(mivo_capture_last_error(), nullptr);
+}
+
+TEST_F(RegistryTest, SecondStartIsRefusedAndItsCallbacksNeverRun) {
+  addDefaultOutput("A");
+  Host first, second;
+  ASSERT_EQ(first.start(), 0);
+  EXPECT_EQ(second.start(), 1);
+  EXPECT_EQ(lastError(), "already capturing");
+  sim().deliverCycles(3);
+  EXPECT_EQ(first.frameCallCount(), 3);
+  EXPECT_EQ(second.frameCallCount(), 0);
+  EXPECT_EQ(sim().liveCounts().taps, 1u);
+}
+
+TEST_F(RegistryTest, StopWithNothingRegisteredReturnsZeroAndLogsNothing) {
+  EXPECT_EQ(mivo_tap_stop(), 0);
+  EXPECT_EQ(mivo_tap_stop(), 0);
+  EXPECT_TRUE(log().empty());
+  EXPECT_EQ(mivo_capture_last_error(), nullptr);
+}
+
+TEST_F(RegistryTest, SecondStopAfterAFirstDoesNothing) {
+  addDefaultOutput("A");
+  Host host;
+  ASSERT_EQ(host.start(), 0);
+  EXPECT_EQ(mivo_tap_stop(), 0);
+  const auto linesAfterFirst = log().size();
+  sim().clearJournal();
+  EXPECT_EQ(mivo_tap_stop(), 0);
+  EXPECT_EQ(log().size(), linesAfterFirst);
+  EXPECT_TRUE(sim().journal().empty());
+}
+
+TEST_F(RegistryTest, FailedStartFreesTheRegistryAndKeepsItsTextAfterASuccess) {
+  Host host;
+  EXPECT_EQ(host.start(), 7);  // no default output yet
+  EXPECT_EQ(lastError(), "no default output device UID");
+  EXPECT_EQ(mivo_tap_stop(), 0);
+  addDefaultOutput("A");
+  EXPECT_EQ(host.start(), 0);
+  EXPECT_EQ(lastError(), "no default output device UID");
+}
+
+TEST_F(RegistryTest, StopDuringTheStartsBuildSupersedesTheStart) {
+  addDefaultOutput("A");
+  Host host;
+  sim().hold(Operation::CreateAggregateDevice);
+  auto start = std::async(std::launch::async, [&] { return host.start(); });
+  ASSERT_TRUE(sim().waitUntilHeld(10s));
+  auto stop = std::async(std::launch::async, [] { return mivo_tap_stop(); });
+  // Removing the listener comes right after taking the capture out; the
+  // stop then waits for the build.
+  ASSERT_TRUE(waitForJournal("removePropertyListener"));
+  EXPECT_EQ(stop.wait_for(50ms), std::future_status::timeout);
+  sim().release();
+  ASSERT_EQ(stop.wait_for(10s), std::future_status::ready);
+  ASSERT_EQ(start.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(stop.get(), 0);
+  EXPECT_EQ(start.get(), 4);
+  EXPECT_EQ(lastError(), "start superseded by a concurrent stop");
+  EXPECT_EQ(countLogged("stopped after 0 callbacks"), 2u);
+  EXPECT_EQ(sim().liveCounts(), SimulatedAudioSystem::LiveCounts{});
+  // The registry is free again.
+  EXPECT_EQ(host.start(), 0);
+}
+
+TEST_F(RegistryTest, EveryFrameCarriesTheStartsContextAndSourceZero) {
+  addDefaultOutput("A", 44100);
+  Host host;
+  ASSERT_EQ(host.start(), 0);
+  sim().deliverCycles(5);
+  std::lock_guard lock(host.mutex);
+  EXPECT_FALSE(host.badFrame);
+  EXPECT_EQ(host.frameCalls, 5);
+  EXPECT_EQ(host.rates, std::vector<std::int32_t>{44100});
+}
+
+TEST_F(RegistryTest, NullCallbacksAreNeverCalled) {
+  const auto a = addDefaultOutput("A");
+  const auto b = sim().addOutputDevice({std::nullopt, 48000, true});
+  ASSERT_EQ(mivo_tap_start(nullptr, nullptr, nullptr), 0);
+  sim().deliverCycles(2);
+  sim().setDefaultOutput(b);  // no UID: ignored
+  sim().removeOutputDevice(a);
+  sim().setDefaultOutput(sim().addOutputDevice({"C", 48000, false}));  // rebuild fails: G
+  EXPECT_EQ(mivo_tap_stop(), 0);
+}
+
+}  // namespace
+}  // namespace mivo::testing

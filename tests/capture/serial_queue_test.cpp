@@ -1,0 +1,79 @@
+#include "platform/serial_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <vector>
+
+namespace mivo::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(SerialQueue, RunsItemsOneAtATimeInSubmissionOrder) {
+  SerialQueue queue("test.order");
+  std::vector<int> seen;
+  std::atomic<int> running{0};
+  bool overlapped = false;
+  for (int i = 0; i < 1000; ++i)
+    queue.async([&, i] {
+      if (running.fetch_add(1) != 0) overlapped = true;
+      seen.push_back(i);
+      running.fetch_sub(1);
+    });
+  queue.sync([] {});
+  ASSERT_EQ(seen.size(), 1000u);
+  for (int i = 0; i < 1000; ++i) EXPECT_EQ(seen[i], i);
+  EXPECT_FALSE(overlapped);
+}
+
+TEST(SerialQueue, SyncReturnsOnlyAfterItsItemRan) {
+  SerialQueue queue("test.sync");
+  std::promise<void> gate;
+  queue.async([f = gate.get_future().share()] { f.wait(); });
+  bool ran = false;
+  auto waiter = std::async(std::launch::async, [&] { queue.sync([&] { ran = true; }); });
+  EXPECT_EQ(waiter.wait_for(50ms), std::future_status::timeout);
+  gate.set_value();
+  ASSERT_EQ(waiter.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(ran);
+}
+
+TEST(SerialQueue, SyncFromItsOwnThreadRunsInPlace) {
+  SerialQueue queue("test.reentry");
+  std::promise<bool> result;
+  queue.async([&] {
+    bool inner = false;
+    queue.sync([&] { inner = queue.isCurrent(); });
+    result.set_value(inner);
+  });
+  auto future = result.get_future();
+  ASSERT_EQ(future.wait_for(10s), std::future_status::ready) << "sync on own thread hung";
+  EXPECT_TRUE(future.get());
+}
+
+TEST(SerialQueue, DestructionRunsWhatIsStillQueued) {
+  std::atomic<int> ran{0};
+  {
+    SerialQueue queue("test.drain");
+    for (int i = 0; i < 100; ++i) queue.async([&] { ran.fetch_add(1); });
+  }
+  EXPECT_EQ(ran.load(), 100);
+}
+
+TEST(SerialQueue, CanBeDestroyedByAnItemRunningOnIt) {
+  auto queue = std::make_shared<SerialQueue>("test.selfdestroy");
+  std::promise<void> done;
+  SerialQueue* raw = queue.get();
+  raw->async([owned = std::move(queue), &done]() mutable {
+    owned.reset();  // last owner, on the queue's own thread
+    done.set_value();
+  });
+  EXPECT_EQ(done.get_future().wait_for(10s), std::future_status::ready);
+}
+
+}  // namespace
+}  // namespace mivo::platform
