@@ -1,0 +1,19 @@
+#include "file_image_decoder.h"
+#include "ocr_command.h"
+#include "tesseract_recognizer.h"
+
+#include <filesystem>
+#include <iostream>
+
+int main(int argc, char** argv) {
+  mivo::ocr::FileImageDecoder decoder;
+  mivo::ocr::TesseractRecognizer recognizer;
+  mivo::ocr::OcrPlatform platform{
+      [](const std::string& path) {
+        std::error_code error;
+        return std::filesystem::exists(path, error);
+      },
+      decoder, recognizer};
+  const std::span<const char* const> arguments(argv, static_cast<std::size_t>(argc));
+  return mivo::ocr::runOcrCommand(arguments, platform, std::cout);
+}

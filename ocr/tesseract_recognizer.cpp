@@ -1,0 +1,97 @@
+#include "tesseract_recognizer.h"
+
+#include "openmp_thread_cap.h"
+
+#include <leptonica/allheaders.h>
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+namespace mivo::ocr {
+namespace {
+
+std::string takeText(char* text) {
+  const std::unique_ptr<char[]> owned(text);
+  return owned ? std::string(owned.get()) : std::string();
+}
+
+PixelBox boxAt(const tesseract::ResultIterator& iterator, tesseract::PageIteratorLevel level) {
+  PixelBox box;
+  iterator.BoundingBox(level, &box.left, &box.top, &box.right, &box.bottom);
+  return box;
+}
+
+std::string joinWords(const TextLine& line) {
+  std::string text;
+  for (const RecognizedWord& word : line.words) {
+    if (!text.empty()) {
+      text += ' ';
+    }
+    text += word.text;
+  }
+  return text;
+}
+
+TextObservation toObservation(const TextLine& line) {
+  return TextObservation{RecognizedText{joinWords(line), line.confidence / 100.0F}};
+}
+
+}  // namespace
+
+TesseractRecognizer::TesseractRecognizer() : api_(std::make_unique<tesseract::TessBaseAPI>()) {
+  runParallelRegionsSingleThreaded();
+}
+
+TesseractRecognizer::~TesseractRecognizer() = default;
+
+bool TesseractRecognizer::ensureModelLoaded() {
+  if (modelLoaded_) {
+    return true;
+  }
+  // The engine's diagnostics go to this file instead of standard error.
+  api_->SetVariable("debug_file", "/dev/null");
+  modelLoaded_ = api_->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) == 0;
+  if (modelLoaded_) {
+    // Automatic page segmentation: screens mix columns, blocks and tables.
+    api_->SetPageSegMode(tesseract::PSM_AUTO);
+  }
+  return modelLoaded_;
+}
+
+std::vector<TextLine> TesseractRecognizer::readLines() {
+  std::vector<TextLine> lines;
+  const std::unique_ptr<tesseract::ResultIterator> iterator(api_->GetIterator());
+  if (!iterator) {
+    return lines;
+  }
+  do {
+    if (iterator->IsAtBeginningOf(tesseract::RIL_TEXTLINE) || lines.empty()) {
+      lines.push_back(TextLine{{}, iterator->Confidence(tesseract::RIL_TEXTLINE),
+                               boxAt(*iterator, tesseract::RIL_TEXTLINE)});
+    }
+    std::string text = takeText(iterator->GetUTF8Text(tesseract::RIL_WORD));
+    if (!text.empty()) {
+      lines.back().words.push_back(RecognizedWord{std::move(text),
+                                                  iterator->Confidence(tesseract::RIL_WORD),
+                                                  boxAt(*iterator, tesseract::RIL_WORD)});
+    }
+  } while (iterator->Next(tesseract::RIL_WORD));
+  std::erase_if(lines, [](const TextLine& line) { return line.words.empty(); });
+  return lines;
+}
+
+RecognitionOutcome TesseractRecognizer::recognize(const Image& image) {
+  if (!ensureModelLoaded()) {
+    return RecognitionFailure{"The English text-recognition model could not be loaded."};
+  }
+  api_->SetImage(image.get());
+  if (api_->Recognize(nullptr) != 0) {
+    return RecognitionFailure{"Text recognition could not run on this image."};
+  }
+  std::vector<TextObservation> observations;
+  for (const TextLine& line : readLines()) {
+    observations.push_back(toObservation(line));
+  }
+  return RecognitionResults{std::move(observations)};
+}
+
+}  // namespace mivo::ocr

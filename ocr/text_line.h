@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mivo::ocr {
+
+// Pixel rectangle, right and bottom exclusive.
+struct PixelBox {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+
+  [[nodiscard]] int width() const { return right - left; }
+  [[nodiscard]] int height() const { return bottom - top; }
+};
+
+struct RecognizedWord {
+  std::string text;
+  float confidence = 0.0F;  // 0..100, as the engine reports it
+  PixelBox box;
+};
+
+// One line as the engine found it, with its words and where they are.
+struct TextLine {
+  std::vector<RecognizedWord> words;
+  float confidence = 0.0F;  // 0..100
+  PixelBox box;
+};
+
+}  // namespace mivo::ocr

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mivo::ocr::testing {
+
+struct ProcessResult {
+  int exitStatus = -1;  // -1 when the process did not exit normally
+  std::string standardOutput;
+  std::string standardError;
+};
+
+// Runs a program with exactly these arguments (argument 0 included) and
+// collects everything it writes.
+ProcessResult runProcess(const std::vector<std::string>& arguments);
+
+}  // namespace mivo::ocr::testing

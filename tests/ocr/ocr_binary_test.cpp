@@ -1,0 +1,134 @@
+#include "child_process.h"
+#include "test_images.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace mivo::ocr::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kFirstPageText = "Quarterly report\nRevenue grew by 12 percent";
+
+class OcrBinary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    workDir_ = fs::temp_directory_path() /
+               ("mivo-ocr-test-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(workDir_);
+  }
+  void TearDown() override { fs::remove_all(workDir_); }
+
+  static fs::path data(const std::string& name) { return fs::path(MIVO_OCR_TEST_DATA) / name; }
+  fs::path work(const std::string& name) const { return workDir_ / name; }
+
+  // Every run, whatever the outcome: one line on stdout, nothing on stderr.
+  static nlohmann::json runAndParse(const std::vector<std::string>& arguments, int expectedStatus,
+                                    std::string* rawLine = nullptr) {
+    std::vector<std::string> argv{MIVO_OCR_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const ProcessResult result = runProcess(argv);
+    EXPECT_EQ(result.exitStatus, expectedStatus) << result.standardOutput;
+    EXPECT_EQ(result.standardError, "");
+    EXPECT_EQ(std::count(result.standardOutput.begin(), result.standardOutput.end(), '\n'), 1);
+    EXPECT_TRUE(result.standardOutput.ends_with('\n')) << result.standardOutput;
+    if (rawLine != nullptr) {
+      *rawLine = result.standardOutput;
+    }
+    return nlohmann::json::parse(result.standardOutput);
+  }
+
+  static nlohmann::json error(const std::string& message) { return {{"error", message}}; }
+
+ private:
+  fs::path workDir_;
+};
+
+TEST_F(OcrBinary, WithoutArgumentPrintsUsage) {
+  EXPECT_EQ(runAndParse({}, 1), error("Usage: mivo-ocr <image_path>"));
+}
+
+TEST_F(OcrBinary, MissingPathWithSlashesIsEscapedAndReadsBack) {
+  const std::string path = work("no/such dir/shot.png").string();
+  std::string line;
+  EXPECT_EQ(runAndParse({path}, 1, &line), error("File not found: " + path));
+  std::string escaped;
+  for (const char character : path) {
+    escaped += character == '/' ? std::string("\\/") : std::string(1, character);
+  }
+  EXPECT_NE(line.find(escaped), std::string::npos) << line;
+}
+
+TEST_F(OcrBinary, InvalidUtf8PathStillGivesOneLine) {
+  const std::string path = work("bad\xff.png").string();
+  const std::string shown = work("bad\xEF\xBF\xBD.png").string();
+  EXPECT_EQ(runAndParse({path}, 1), error("File not found: " + shown));
+}
+
+TEST_F(OcrBinary, DirectoryFailsAsImageSource) {
+  const std::string path = work("").string();
+  EXPECT_EQ(runAndParse({path}, 1), error("Failed to create image source from: " + path));
+}
+
+TEST_F(OcrBinary, UndecodableFilesFailToLoad) {
+  std::ofstream(work("notes.txt")) << "plain text, no image\n";
+  std::ifstream png(data("first_page.png"), std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(png), std::istreambuf_iterator<char>()};
+  std::ofstream(work("truncated.png"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  writePngDeclaring(50'000, 50'000, work("huge.png"));
+  for (const char* name : {"notes.txt", "truncated.png", "huge.png"}) {
+    const std::string path = work(name).string();
+    EXPECT_EQ(runAndParse({path}, 1), error("Failed to load image at index 0 from: " + path));
+  }
+}
+
+TEST_F(OcrBinary, RelativePathStaysRelativeAndExtraArgumentsAreIgnored) {
+  const fs::path previous = fs::current_path();
+  fs::current_path(fs::path(MIVO_OCR_TEST_DATA).parent_path());
+  const nlohmann::json result = runAndParse({"data/first_page.png", "ignored", "-x"}, 0);
+  const nlohmann::json missing = runAndParse({"data/../data/absent.png"}, 1);
+  fs::current_path(previous);
+  EXPECT_EQ(result.at("text"), kFirstPageText);
+  EXPECT_EQ(missing, error("File not found: data/../data/absent.png"));
+}
+
+TEST_F(OcrBinary, ImageWithoutTextGivesTheEmptyResult) {
+  writeBlankPng(400, 300, work("blank.png"));
+  std::string line;
+  runAndParse({work("blank.png").string()}, 0, &line);
+  EXPECT_EQ(line, "{\"confidence\":0.0,\"line_count\":0,\"text\":\"\"}\n");
+}
+
+TEST_F(OcrBinary, MultiPageTiffReadsOnlyTheFirstPage) {
+  writeTwoPageTiff(data("first_page.png"), data("second_page.png"), work("pages.tif"));
+  EXPECT_EQ(runAndParse({work("pages.tif").string()}, 0).at("text"), kFirstPageText);
+  writeTwoPageTiff(data("second_page.png"), data("first_page.png"), work("swapped.tif"));
+  EXPECT_EQ(runAndParse({work("swapped.tif").string()}, 0).at("text"), "Second page only");
+}
+
+class OcrBinaryFormat : public OcrBinary, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(OcrBinaryFormat, ReadsTheTextBack) {
+  const fs::path image = work("text." + GetParam());
+  convertImage(data("first_page.png"), GetParam(), image);
+  const nlohmann::json result = runAndParse({image.string()}, 0);
+  EXPECT_EQ(result.at("text"), kFirstPageText);
+  EXPECT_EQ(result.at("line_count"), 2);
+  EXPECT_GT(result.at("confidence").get<double>(), 0.8);
+  EXPECT_LE(result.at("confidence").get<double>(), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySupportedFormat, OcrBinaryFormat,
+                         ::testing::Values("png", "jpg", "tif", "bmp", "gif", "webp", "pnm",
+                                           "heic"),
+                         [](const auto& format) { return format.param; });
+
+}  // namespace
+}  // namespace mivo::ocr::testing

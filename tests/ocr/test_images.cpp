@@ -1,0 +1,131 @@
+#include "test_images.h"
+
+#include <leptonica/allheaders.h>
+#include <libheif/heif.h>
+#include <zlib.h>
+
+#include <array>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+namespace mivo::ocr::testing {
+namespace {
+
+struct PixDestroyer {
+  void operator()(Pix* pix) const { pixDestroy(&pix); }
+};
+using PixHandle = std::unique_ptr<Pix, PixDestroyer>;
+
+PixHandle readPix(const std::filesystem::path& path) {
+  PixHandle pix{pixRead(path.c_str())};
+  if (!pix) {
+    throw std::runtime_error("cannot read " + path.string());
+  }
+  return pix;
+}
+
+void require(bool ok, const std::string& what) {
+  if (!ok) {
+    throw std::runtime_error(what);
+  }
+}
+
+void writeHeic(Pix* source, const std::filesystem::path& target) {
+  const PixHandle rgb{pixConvertTo32(source)};
+  const int width = static_cast<int>(pixGetWidth(rgb.get()));
+  const int height = static_cast<int>(pixGetHeight(rgb.get()));
+  heif_image* image = nullptr;
+  require(heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                            &image).code == heif_error_Ok,
+          "heif_image_create");
+  heif_image_add_plane(image, heif_channel_interleaved, width, height, 8);
+  int stride = 0;
+  std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      l_int32 red = 0;
+      l_int32 green = 0;
+      l_int32 blue = 0;
+      pixGetRGBPixel(rgb.get(), x, y, &red, &green, &blue);
+      std::uint8_t* pixel = plane + y * stride + 3 * x;
+      pixel[0] = static_cast<std::uint8_t>(red);
+      pixel[1] = static_cast<std::uint8_t>(green);
+      pixel[2] = static_cast<std::uint8_t>(blue);
+    }
+  }
+  heif_context* context = heif_context_alloc();
+  heif_encoder* encoder = nullptr;
+  require(heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code ==
+              heif_error_Ok,
+          "no HEVC encoder");
+  heif_encoder_set_lossy_quality(encoder, 90);
+  const bool encoded =
+      heif_context_encode_image(context, image, encoder, nullptr, nullptr).code == heif_error_Ok &&
+      heif_context_write_to_file(context, target.c_str()).code == heif_error_Ok;
+  heif_encoder_release(encoder);
+  heif_context_free(context);
+  heif_image_release(image);
+  require(encoded, "HEIC encoding failed");
+}
+
+void appendChunk(std::string& png, const std::string& type, const std::string& data) {
+  const auto putBigEndian = [&png](std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      png += static_cast<char>((value >> shift) & 0xFFU);
+    }
+  };
+  putBigEndian(static_cast<std::uint32_t>(data.size()));
+  const std::string typed = type + data;
+  png += typed;
+  putBigEndian(static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size()))));
+}
+
+}  // namespace
+
+void convertImage(const std::filesystem::path& source, const std::string& format,
+                  const std::filesystem::path& target) {
+  const PixHandle pix = readPix(source);
+  if (format == "heic") {
+    writeHeic(pix.get(), target);
+    return;
+  }
+  static const std::map<std::string, l_int32> kFormats{
+      {"png", IFF_PNG}, {"jpg", IFF_JFIF_JPEG}, {"tif", IFF_TIFF_ZIP}, {"bmp", IFF_BMP},
+      {"gif", IFF_GIF}, {"webp", IFF_WEBP},     {"pnm", IFF_PNM}};
+  require(pixWrite(target.c_str(), pix.get(), kFormats.at(format)) == 0, "cannot write " + format);
+}
+
+void writeTwoPageTiff(const std::filesystem::path& firstPage,
+                      const std::filesystem::path& secondPage,
+                      const std::filesystem::path& target) {
+  require(pixWriteTiff(target.c_str(), readPix(firstPage).get(), IFF_TIFF_ZIP, "w") == 0 &&
+              pixWriteTiff(target.c_str(), readPix(secondPage).get(), IFF_TIFF_ZIP, "a") == 0,
+          "cannot write the two-page TIFF");
+}
+
+void writeBlankPng(int width, int height, const std::filesystem::path& target) {
+  const PixHandle pix{pixCreate(width, height, 32)};
+  pixSetAll(pix.get());
+  require(pixWrite(target.c_str(), pix.get(), IFF_PNG) == 0, "cannot write the blank PNG");
+}
+
+void writePngDeclaring(std::uint32_t width, std::uint32_t height,
+                       const std::filesystem::path& target) {
+  std::string header;
+  for (const std::uint32_t value : {width, height}) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      header += static_cast<char>((value >> shift) & 0xFFU);
+    }
+  }
+  header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB, no interlace
+  std::string png = "\x89PNG\r\n\x1a\n";
+  appendChunk(png, "IHDR", header);
+  appendChunk(png, "IDAT", std::string("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9));
+  appendChunk(png, "IEND", "");
+  std::ofstream(target, std::ios::binary) << png;
+}
+
+}  // namespace mivo::ocr::testing

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace mivo::ocr::testing {
+
+// Writes the PNG at `source` again in another format: "png", "jpg", "tif",
+// "bmp", "gif", "webp", "pnm" or "heic".
+void convertImage(const std::filesystem::path& source, const std::string& format,
+                  const std::filesystem::path& target);
+
+// A TIFF whose page 0 is `firstPage` and page 1 is `secondPage`.
+void writeTwoPageTiff(const std::filesystem::path& firstPage,
+                      const std::filesystem::path& secondPage,
+                      const std::filesystem::path& target);
+
+// A white RGB image without any text.
+void writeBlankPng(int width, int height, const std::filesystem::path& target);
+
+// A PNG of a few hundred bytes whose header declares width x height pixels.
+void writePngDeclaring(std::uint32_t width, std::uint32_t height,
+                       const std::filesystem::path& target);
+
+}  // namespace mivo::ocr::testing
