@@ -28,8 +28,8 @@ void RenderedCycle::addBuffer(std::uint32_t numberChannels, std::uint32_t dataBy
     // Value-initialised, so bytes past the samples are zero; a 0-byte
     // buffer still gets a non-null pointer.
     auto bytes = std::make_unique<unsigned char[]>(dataByteSize);
-    std::memcpy(bytes.get(), samples.data(),
-                std::min<std::size_t>(dataByteSize, samples.size() * sizeof(float)));
+    const auto copied = std::min<std::size_t>(dataByteSize, samples.size() * sizeof(float));
+    if (copied > 0) std::memcpy(bytes.get(), samples.data(), copied);
     buffer.mData = bytes.get();
     storage_.push_back(std::move(bytes));
   }
