@@ -1,0 +1,75 @@
+// What the library knows of the server's graph: nodes, the clients that own
+// them and their ports, kept from registry events. Playback streams and
+// clients are bound to learn their process ids; sinks are bound to learn
+// their sample rate.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct pw_registry;
+struct spa_dict;
+
+namespace mivo::audio::pipewire {
+
+struct PortInfo {
+  std::uint32_t id = 0;
+  std::uint32_t nodeId = 0;
+  bool isOutput = false;
+  bool isMonitor = false;
+  std::string channel;  // "FL", "FR", "MONO", ...
+};
+
+class GraphModel {
+ public:
+  // changed runs on the loop thread after anything the links depend on changed.
+  GraphModel(pw_registry* registry, std::function<void()> changed);
+  ~GraphModel();
+  GraphModel(const GraphModel&) = delete;
+  GraphModel& operator=(const GraphModel&) = delete;
+
+  // Registry events, passed on by the session.
+  void addGlobal(std::uint32_t id, const char* type, const spa_dict* props);
+  void removeGlobal(std::uint32_t id);
+
+  // Ids of the nodes that play audio (media class Stream/Output/Audio).
+  std::vector<std::uint32_t> playbackStreams() const;
+  // The process a node belongs to: its own application.process.id, else its
+  // client's. Streams made through the pulse server carry their own.
+  std::optional<pid_t> processOf(std::uint32_t nodeId) const;
+  std::vector<PortInfo> ports(std::uint32_t nodeId, bool outputs) const;
+  bool hasSink(const std::string& name) const;
+  // The sink's negotiated sample rate; nullopt when unknown.
+  std::optional<std::uint32_t> sinkRate(const std::string& name) const;
+
+ private:
+  struct Bound;
+  struct Node {
+    std::string name;
+    std::string mediaClass;
+    std::uint32_t clientId = 0;
+    std::unique_ptr<Bound> bound;
+  };
+  struct Client {
+    std::unique_ptr<Bound> bound;
+  };
+
+  void addNode(std::uint32_t id, const spa_dict* props);
+  void addClient(std::uint32_t id);
+  void addPort(std::uint32_t id, const spa_dict* props);
+
+  pw_registry* registry_;
+  std::function<void()> changed_;
+  std::map<std::uint32_t, Node> nodes_;
+  std::map<std::uint32_t, Client> clients_;
+  std::map<std::uint32_t, PortInfo> ports_;
+};
+
+}  // namespace mivo::audio::pipewire

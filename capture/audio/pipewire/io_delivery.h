@@ -1,0 +1,41 @@
+// Hands each cycle's samples to the IO blocks registered on a capture
+// stream, each on its own queue. The queue is touched only under the lock
+// that remove() also takes, so once remove() has returned nothing more is
+// submitted to that queue.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "audio/audio_hardware.h"
+
+namespace mivo::audio::pipewire {
+
+class IoDelivery {
+ public:
+  void add(std::uint32_t procId, platform::SerialQueue& queue, IOBlock block);
+  // False when there is no such proc.
+  bool setRunning(std::uint32_t procId, bool running);
+  bool remove(std::uint32_t procId);
+  bool contains(std::uint32_t procId) const;
+
+  // One cycle: frameCount frames of interleaved 32-bit float samples. Called
+  // on the stream's processing thread; copies, so the caller may reuse data.
+  void deliver(const float* interleaved, std::uint32_t frameCount, std::uint32_t channels);
+
+ private:
+  struct Proc {
+    std::uint32_t id = 0;
+    platform::SerialQueue* queue = nullptr;
+    std::shared_ptr<const IOBlock> block;
+    bool running = false;
+  };
+
+  mutable std::mutex mutex_;
+  std::vector<Proc> procs_;
+  double sampleTime_ = 0;
+};
+
+}  // namespace mivo::audio::pipewire

@@ -1,0 +1,77 @@
+// The audio hardware interface on a PipeWire server (with a session manager
+// such as WirePlumber):
+//   process object   a pid, as PipeWire knows the process behind a stream
+//   output device    a sink node, known by its node.name (its UID); the
+//                    default one is the "default" metadata's default.audio.sink
+//   process tap      links from every playback stream of another process
+//                    into the capture node of the aggregate device
+//   aggregate device a capture stream of ours, always processing, at the
+//                    output device's rate
+//   IO proc          delivery of each cycle of that stream to a block
+// Operations are serialised; blocks and listeners are only ever submitted
+// asynchronously to the caller's queue.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "audio/audio_hardware.h"
+#include "audio/pipewire/core_session.h"
+#include "audio/pipewire/listener_list.h"
+#include "audio/pipewire/object_ids.h"
+#include "audio/pipewire/thread_loop.h"
+
+namespace mivo::audio::pipewire {
+
+class PipeWireAudioHardware final : public AudioHardware {
+ public:
+  PipeWireAudioHardware();
+  ~PipeWireAudioHardware() override;
+
+  OSStatus getPropertyData(AudioObjectID object, const PropertyAddress& address,
+                           std::uint32_t qualifierSize, const void* qualifier,
+                           std::uint32_t* ioDataSize, void* outData) override;
+
+  OSStatus createProcessTap(const TapDescription& description, AudioObjectID* outTapID) override;
+  OSStatus createAggregateDevice(const PropertyValue& description,
+                                 AudioObjectID* outDeviceID) override;
+  OSStatus createIOProcIDWithBlock(IOProcID* outProcID, AudioObjectID device,
+                                   platform::SerialQueue& queue, IOBlock block) override;
+  OSStatus deviceStart(AudioObjectID device, IOProcID procID) override;
+
+  OSStatus deviceStop(AudioObjectID device, IOProcID procID) override;
+  OSStatus destroyIOProcID(AudioObjectID device, IOProcID procID) override;
+  OSStatus destroyAggregateDevice(AudioObjectID device) override;
+  OSStatus destroyProcessTap(AudioObjectID tap) override;
+
+  OSStatus addPropertyListener(AudioObjectID object, const PropertyAddress& address,
+                               platform::SerialQueue& queue,
+                               const PropertyListenerBlock& listener) override;
+  OSStatus removePropertyListener(AudioObjectID object, const PropertyAddress& address,
+                                  platform::SerialQueue& queue,
+                                  const PropertyListenerBlock& listener) override;
+
+ private:
+  // With the loop locked: the live session, connecting first if there is
+  // none (or the old one was lost); nullptr when no server answers.
+  CoreSession* connectedSession();
+  // With the loop locked: the live session, or nullptr.
+  CoreSession* liveSession();
+  AggregateDevice* findAggregate(AudioObjectID device);
+
+  OSStatus readProcessObject(std::uint32_t qualifierSize, const void* qualifier,
+                             std::uint32_t* ioDataSize, void* outData);
+  OSStatus readDefaultOutput(std::uint32_t* ioDataSize, void* outData);
+  OSStatus readDeviceUID(AudioObjectID object, std::uint32_t* ioDataSize, void* outData);
+  OSStatus readStreamFormat(AudioObjectID object, std::uint32_t* ioDataSize, void* outData);
+  OSStatus readNominalRate(AudioObjectID object, std::uint32_t* ioDataSize, void* outData);
+  bool waitUntilReady(AudioObjectID device);
+
+  std::mutex operations_;  // one operation at a time; taken before the loop lock
+  ThreadLoop loop_;
+  ListenerList listeners_;
+  ObjectIds ids_;
+  std::unique_ptr<CoreSession> session_;  // declared after loop_: destroyed first
+};
+
+}  // namespace mivo::audio::pipewire

@@ -1,0 +1,2 @@
+-- No Bluetooth (and so no D-Bus) in the test session.
+bluez_monitor.enabled = false

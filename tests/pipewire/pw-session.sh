@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# A private PipeWire session for the capture tests, the demo and the
+# benchmark: pipewire, wireplumber and pipewire-pulse under a runtime folder of
+# their own, with two virtual outputs A (the default) and B.
+#
+#   pw-session.sh start DIR   start the daemons; DIR/env holds the variables a
+#                             client needs, DIR/pids their process ids
+#   pw-session.sh stop DIR    stop the daemons by their recorded ids
+#   pw-session.sh run CMD...  start, run CMD inside the session, stop (also
+#                             when CMD fails or the script is interrupted)
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+config_home="$here/config"
+
+die() { echo "pw-session: $*" >&2; exit 1; }
+
+# Polls CONDITION (a command) every 50 ms for up to SECONDS.
+wait_for() {
+  local seconds="$1"; shift
+  local tries=$((seconds * 20))
+  while ((tries-- > 0)); do
+    if "$@" >/dev/null 2>&1; then return 0; fi
+    sleep 0.05
+  done
+  return 1
+}
+
+session_env() {
+  local dir="$1"
+  cat <<ENV
+export XDG_RUNTIME_DIR="$dir/run"
+export XDG_CONFIG_HOME="$config_home"
+export XDG_STATE_HOME="$dir/run/state"
+unset DBUS_SESSION_BUS_ADDRESS PIPEWIRE_REMOTE PULSE_SERVER
+ENV
+}
+
+default_sink_is_a() { [[ "$(pactl get-default-sink 2>/dev/null)" == "A" ]]; }
+
+start_daemon() {
+  local dir="$1" name="$2"
+  "$name" >"$dir/$name.log" 2>&1 &
+  echo "$!" >>"$dir/pids"
+}
+
+start_session() {
+  local dir="$1"
+  command -v pipewire >/dev/null || die "pipewire is not installed"
+  mkdir -p "$dir"
+  dir="$(cd "$dir" && pwd)"
+  mkdir -p -m 700 "$dir/run"
+  : >"$dir/pids"
+  session_env "$dir" >"$dir/env"
+  (
+    # shellcheck disable=SC1091
+    source "$dir/env"
+    start_daemon "$dir" pipewire
+    wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || die "pipewire did not start (see $dir/pipewire.log)"
+    start_daemon "$dir" wireplumber
+    start_daemon "$dir" pipewire-pulse
+    wait_for 10 pactl info || die "pipewire-pulse did not answer (see $dir/pipewire-pulse.log)"
+    if ! wait_for 10 default_sink_is_a; then
+      pactl set-default-sink A
+      wait_for 5 default_sink_is_a || die "no default output A (see $dir/wireplumber.log)"
+    fi
+  ) || { stop_session "$dir"; return 1; }
+}
+
+stop_session() {
+  local dir="$1" pid
+  [[ -f "$dir/pids" ]] || return 0
+  # Reverse order: the pulse server and the session manager before pipewire.
+  for pid in $(tac "$dir/pids"); do
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  for pid in $(tac "$dir/pids"); do
+    wait_for 5 bash -c "! kill -0 $pid" || kill -KILL "$pid" 2>/dev/null || true
+  done
+  rm -f "$dir/pids"
+  rm -rf "$dir/run"
+}
+
+session_dir=""
+run_in_session() {
+  local status=0
+  session_dir="$(mktemp -d "${TMPDIR:-/tmp}/mivo-pw.XXXXXX")"
+  trap 'stop_session "$session_dir"; rm -rf "$session_dir"' EXIT
+  trap 'exit 130' INT TERM
+  start_session "$session_dir"
+  # shellcheck disable=SC1091
+  (source "$session_dir/env"; export MIVO_PW_SESSION_DIR="$session_dir"; "$@") || status=$?
+  if ((status != 0)); then
+    for log in "$session_dir"/*.log; do echo "--- $log (tail)"; tail -n 20 "$log"; done >&2
+  fi
+  return "$status"
+}
+
+case "${1:-}" in
+  start) [[ $# -eq 2 ]] || die "usage: $0 start DIR"; start_session "$2"; cat "$2/env" ;;
+  stop)  [[ $# -eq 2 ]] || die "usage: $0 stop DIR"; stop_session "$2" ;;
+  run)   [[ $# -ge 2 ]] || die "usage: $0 run CMD..."; shift; run_in_session "$@" ;;
+  *) die "usage: $0 start DIR | stop DIR | run CMD..." ;;
+esac

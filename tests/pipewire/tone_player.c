@@ -1,0 +1,51 @@
+/* A foreign player for the capture tests and the benchmark:
+ *   tone_player FREQUENCY SECONDS            a continuous tone
+ *   tone_player FREQUENCY SECONDS PERIOD_MS  bursts; prints "onset <ns>" per
+ *                                            burst (CLOCK_MONOTONIC)
+ * SECONDS 0 plays until SIGTERM or SIGINT. */
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include "tone_stream.h"
+
+static volatile sig_atomic_t stop_requested = 0;
+
+static void on_signal(int signal_number) {
+  (void)signal_number;
+  stop_requested = 1;
+}
+
+static void print_onset(void* user, uint64_t monotonic_ns) {
+  (void)user;
+  printf("onset %llu\n", (unsigned long long)monotonic_ns);
+  fflush(stdout);
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3 || argc > 4) {
+    fprintf(stderr, "usage: %s FREQUENCY SECONDS [PERIOD_MS]\n", argv[0]);
+    return 2;
+  }
+  double frequency = atof(argv[1]);
+  double seconds = atof(argv[2]);
+  int period_ms = argc == 4 ? atoi(argv[3]) : 0;
+  struct sigaction action = {0};
+  action.sa_handler = on_signal;
+  sigaction(SIGTERM, &action, NULL);
+  sigaction(SIGINT, &action, NULL);
+
+  struct tone_stream* tone = period_ms > 0
+                                 ? tone_stream_start_clicks(frequency, 0.5f, period_ms, print_onset, NULL)
+                                 : tone_stream_start(frequency, 0.5f);
+  if (tone == NULL) {
+    fprintf(stderr, "tone_player: no sound server\n");
+    return 1;
+  }
+  struct timespec tick = {0, 10 * 1000 * 1000};
+  for (double waited = 0; !stop_requested && (seconds <= 0 || waited < seconds); waited += 0.01)
+    nanosleep(&tick, NULL);
+  tone_stream_stop(tone);
+  return 0;
+}
