@@ -75,7 +75,9 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"empty uid", [] { return with("uid", ""); }},
         Malformed{"empty master", [] { return with("master", ""); }},
         Malformed{"subdevices a dictionary",
-                  [] { return with("subdevices", Dictionary{{"uid", "out-1"}}); }},
+                  [] {
+                    return with("subdevices", Dictionary{{"uid", "out-1"}});
+                  }},
         Malformed{"no subdevice", [] { return with("subdevices", List{}); }},
         Malformed{"two subdevices",
                   [] {
@@ -83,24 +85,29 @@ INSTANTIATE_TEST_SUITE_P(
                                 List{Dictionary{{"uid", "out-1"}}, Dictionary{{"uid", "out-2"}}});
                   }},
         Malformed{"subdevice uid not a string",
-                  [] { return with("subdevices", List{Dictionary{{"uid", true}}}); }},
+                  [] {
+                    return with("subdevices", List{Dictionary{{"uid", true}}});
+                  }},
         Malformed{"subdevice with an extra key",
                   [] {
-                    return with("subdevices",
-                                List{Dictionary{{"uid", "out-1"}, {"drift", true}}});
+                    return with("subdevices", List{Dictionary{{"uid", "out-1"}, {"drift", true}}});
                   }},
         Malformed{"tap without drift",
-                  [] { return with("taps", List{Dictionary{{"uid", "TAP-1"}}}); }},
+                  [] {
+                    return with("taps", List{Dictionary{{"uid", "TAP-1"}}});
+                  }},
         Malformed{"tap drift as text",
                   [] {
                     return with("taps", List{Dictionary{{"drift", "yes"}, {"uid", "TAP-1"}}});
                   }},
         Malformed{"tap uid empty",
-                  [] { return with("taps", List{Dictionary{{"drift", true}, {"uid", ""}}}); }},
+                  [] {
+                    return with("taps", List{Dictionary{{"drift", true}, {"uid", ""}}});
+                  }},
         Malformed{"two taps", [] {
-          const Dictionary tap{{"drift", true}, {"uid", "TAP-1"}};
-          return with("taps", List{tap, tap});
-        }}));
+                    const Dictionary tap{{"drift", true}, {"uid", "TAP-1"}};
+                    return with("taps", List{tap, tap});
+                  }}));
 
 }  // namespace
 }  // namespace mivo::audio::testing

@@ -90,16 +90,16 @@ TEST_F(Chain, CountsAndJournalFollowALifecycle) {
 
   const auto t = std::to_string(tap);
   const auto d = std::to_string(device);
-  const std::vector<std::string> expected{"createProcessTap " + t,
-                                          "createAggregateDevice " + d,
-                                          "createIOProcIDWithBlock " + d,
-                                          "deviceStart " + d,
-                                          "deviceStop " + d,
-                                          "destroyIOProcID " + d,
-                                          "destroyAggregateDevice " + d,
-                                          "destroyProcessTap " + t,
-                                          "destroyProcessTap " + t + " status=" +
-                                              std::to_string(kErrBadObject)};
+  const std::vector<std::string> expected{
+      "createProcessTap " + t,
+      "createAggregateDevice " + d,
+      "createIOProcIDWithBlock " + d,
+      "deviceStart " + d,
+      "deviceStop " + d,
+      "destroyIOProcID " + d,
+      "destroyAggregateDevice " + d,
+      "destroyProcessTap " + t,
+      "destroyProcessTap " + t + " status=" + std::to_string(kErrBadObject)};
   EXPECT_EQ(audio.journal(), expected);
   audio.clearJournal();
   EXPECT_TRUE(audio.journal().empty());
@@ -125,8 +125,8 @@ TEST_F(Chain, ResetEmptiesTheWorld) {
   EXPECT_FALSE(audio.lastTapDescription());
   AudioObjectID device = 99;
   std::uint32_t size = sizeof device;
-  ASSERT_EQ(audio.getPropertyData(kAudioObjectSystemObject, kDefaultOutputDeviceAddress, 0,
-                                  nullptr, &size, &device),
+  ASSERT_EQ(audio.getPropertyData(kAudioObjectSystemObject, kDefaultOutputDeviceAddress, 0, nullptr,
+                                  &size, &device),
             kNoErr);
   EXPECT_EQ(device, kAudioObjectUnknown);
   auto description = TapDescription::stereoGlobalTapButExcludeProcesses({audio.ownProcessObject()});

@@ -197,7 +197,8 @@ TEST_F(Delivery, ClockDeliversConsecutiveCyclesUntilStopped) {
   queue.sync([] {});
   const auto cycles = seen();
   ASSERT_GE(cycles.size(), 3u);
-  for (std::size_t k = 0; k < cycles.size(); ++k) EXPECT_EQ(cycles[k].sampleTime, 480.0 * double(k));
+  for (std::size_t k = 0; k < cycles.size(); ++k)
+    EXPECT_EQ(cycles[k].sampleTime, 480.0 * double(k));
   audio.deliverCycles(1);  // the clock is gone: this is the only new cycle
   EXPECT_EQ(seen().size(), cycles.size() + 1);
 }

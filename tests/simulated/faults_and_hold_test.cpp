@@ -37,7 +37,8 @@ class Faults : public SimulatedSystemTest, public ::testing::WithParamInterface<
   }
 
   AudioObjectID freshTap() {
-    auto description = TapDescription::stereoGlobalTapButExcludeProcesses({audio.ownProcessObject()});
+    auto description =
+        TapDescription::stereoGlobalTapButExcludeProcesses({audio.ownProcessObject()});
     description.uuid = "TAP-" + std::to_string(++made_);
     AudioObjectID tap = 0;
     EXPECT_EQ(audio.createProcessTap(description, &tap), kNoErr);
@@ -56,10 +57,12 @@ class Faults : public SimulatedSystemTest, public ::testing::WithParamInterface<
         return read<AudioObjectID>(kAudioObjectSystemObject, kProcessObjectAddress);
       case Operation::ReadDefaultOutput:
         return read<AudioObjectID>(kAudioObjectSystemObject, kDefaultOutputDeviceAddress);
-      case Operation::ReadDeviceUID: return read<StringRef>(output, kDeviceUIDAddress);
+      case Operation::ReadDeviceUID:
+        return read<StringRef>(output, kDeviceUIDAddress);
       case Operation::ReadStreamFormat:
         return read<AudioStreamBasicDescription>(aggregate, kInputStreamFormatAddress);
-      case Operation::ReadNominalRate: return read<double>(aggregate, kNominalSampleRateAddress);
+      case Operation::ReadNominalRate:
+        return read<double>(aggregate, kNominalSampleRateAddress);
       case Operation::CreateProcessTap: {
         auto description =
             TapDescription::stereoGlobalTapButExcludeProcesses({audio.ownProcessObject()});
@@ -76,13 +79,15 @@ class Faults : public SimulatedSystemTest, public ::testing::WithParamInterface<
         IOProcID proc = nullptr;
         return audio.createIOProcIDWithBlock(&proc, aggregate, queue, [](auto...) {});
       }
-      case Operation::DeviceStart: return audio.deviceStart(aggregate, freshProc());
+      case Operation::DeviceStart:
+        return audio.deviceStart(aggregate, freshProc());
       case Operation::DeviceStop: {
         const auto proc = freshProc();
         EXPECT_EQ(audio.deviceStart(aggregate, proc), kNoErr);
         return audio.deviceStop(aggregate, proc);
       }
-      case Operation::DestroyIOProcID: return audio.destroyIOProcID(aggregate, freshProc());
+      case Operation::DestroyIOProcID:
+        return audio.destroyIOProcID(aggregate, freshProc());
       case Operation::DestroyAggregateDevice: {
         AudioObjectID device = 0;
         EXPECT_EQ(audio.createAggregateDevice(
@@ -91,7 +96,8 @@ class Faults : public SimulatedSystemTest, public ::testing::WithParamInterface<
                   kNoErr);
         return audio.destroyAggregateDevice(device);
       }
-      case Operation::DestroyProcessTap: return audio.destroyProcessTap(freshTap());
+      case Operation::DestroyProcessTap:
+        return audio.destroyProcessTap(freshTap());
       case Operation::AddPropertyListener:
         return audio.addPropertyListener(kAudioObjectSystemObject, kDefaultOutputDeviceAddress,
                                          queue, listener_);

@@ -30,7 +30,9 @@ class Listeners : public SimulatedSystemTest {
                                         queue, listener);
   }
   // Listeners run asynchronously; this waits until they have.
-  void settle() { queue.sync([] {}); }
+  void settle() {
+    queue.sync([] {});
+  }
 };
 
 TEST_F(Listeners, DefaultOutputChangesNotifyOnTheQueue) {
@@ -42,7 +44,7 @@ TEST_F(Listeners, DefaultOutputChangesNotifyOnTheQueue) {
   EXPECT_EQ(record.calls, 0);  // a device appearing is not a default change
 
   audio.setDefaultOutput(other);
-  audio.setDefaultOutput(other);  // reported again though nothing changed
+  audio.setDefaultOutput(other);     // reported again though nothing changed
   audio.removeOutputDevice(output);  // not the default: no notification
   audio.removeOutputDevice(other);   // the default: notifies
   settle();
@@ -63,9 +65,9 @@ TEST_F(Listeners, RemovalMatchesTheVeryListenerAddressAndQueue) {
   EXPECT_NE(audio.removePropertyListener(kAudioObjectSystemObject, kDefaultOutputDeviceAddress,
                                          otherQueue, listener),
             kNoErr);
-  EXPECT_NE(audio.removePropertyListener(kAudioObjectSystemObject, kDeviceUIDAddress, queue,
-                                         listener),
-            kNoErr);
+  EXPECT_NE(
+      audio.removePropertyListener(kAudioObjectSystemObject, kDeviceUIDAddress, queue, listener),
+      kNoErr);
   EXPECT_NE(audio.removePropertyListener(output, kDefaultOutputDeviceAddress, queue, listener),
             kNoErr);
   EXPECT_EQ(audio.liveCounts().listeners, 1u);

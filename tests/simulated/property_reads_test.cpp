@@ -34,7 +34,8 @@ TEST_F(PropertyReads, ProcessObjectOnlyForTheOwnVisiblePid) {
   EXPECT_EQ(object, audio.ownProcessObject());
   EXPECT_NE(object, kAudioObjectUnknown);
 
-  EXPECT_EQ(read(audio, kAudioObjectSystemObject, kProcessObjectAddress, object, &other, 4), kNoErr);
+  EXPECT_EQ(read(audio, kAudioObjectSystemObject, kProcessObjectAddress, object, &other, 4),
+            kNoErr);
   EXPECT_EQ(object, kAudioObjectUnknown);
 
   audio.setOwnProcessVisible(false);

@@ -10,9 +10,8 @@ TEST(Provider, SystemHardwareIsTheSharedEmptyWorld) {
   EXPECT_EQ(&systemAudioHardware(), &shared);
   AudioObjectID device = 99;
   std::uint32_t size = sizeof device;
-  ASSERT_EQ(systemAudioHardware().getPropertyData(kAudioObjectSystemObject,
-                                                  kDefaultOutputDeviceAddress, 0, nullptr, &size,
-                                                  &device),
+  ASSERT_EQ(systemAudioHardware().getPropertyData(
+                kAudioObjectSystemObject, kDefaultOutputDeviceAddress, 0, nullptr, &size, &device),
             kNoErr);
   EXPECT_EQ(device, kAudioObjectUnknown);
   shared.reset();

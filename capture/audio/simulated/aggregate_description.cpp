@@ -16,9 +16,12 @@ struct KeySpec {
 
 bool hasKind(const PropertyValue& value, Kind kind) {
   switch (kind) {
-    case Kind::String: return value.isString();
-    case Kind::Bool: return value.isBool();
-    case Kind::List: return value.isList();
+    case Kind::String:
+      return value.isString();
+    case Kind::Bool:
+      return value.isBool();
+    case Kind::List:
+      return value.isList();
   }
   return false;
 }

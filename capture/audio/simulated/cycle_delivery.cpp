@@ -49,9 +49,8 @@ std::shared_ptr<const sim::RenderedCycle> SimulatedAudioSystem::renderNextCycle(
   std::uint64_t firstFrame = 0;
   {
     std::lock_guard lock(mutex_);
-    const bool anyStarted = std::any_of(procs_.begin(), procs_.end(), [](const auto& entry) {
-      return entry.second.started;
-    });
+    const bool anyStarted = std::any_of(procs_.begin(), procs_.end(),
+                                        [](const auto& entry) { return entry.second.started; });
     if (!anyStarted) return nullptr;
     for (const auto& [id, signal] : sources_) sources.push_back(signal);
     layout = layout_;
@@ -97,9 +96,9 @@ std::chrono::nanoseconds SimulatedAudioSystem::clockTick() {
   if (const auto cycle = renderNextCycle()) postCycle(cycle, nullptr);
   std::lock_guard lock(mutex_);
   double rate = 48000;
-  if (const auto output = devices_.find(defaultOutput_); output != devices_.end() &&
-                                                         std::isfinite(output->second.nominalRate) &&
-                                                         output->second.nominalRate > 0)
+  if (const auto output = devices_.find(defaultOutput_);
+      output != devices_.end() && std::isfinite(output->second.nominalRate) &&
+      output->second.nominalRate > 0)
     rate = std::clamp(output->second.nominalRate, 8000.0, 384000.0);
   const double frames = std::max<std::uint32_t>(layout_.framesPerCycle, 1);
   return std::chrono::nanoseconds(std::int64_t(frames / rate * 1e9));

@@ -18,8 +18,7 @@ std::uint32_t byteSizeOf(std::size_t sampleCount) {
 
 }  // namespace
 
-RenderedCycle::RenderedCycle(std::uint64_t firstFrame)
-    : time_{double(firstFrame), firstFrame} {}
+RenderedCycle::RenderedCycle(std::uint64_t firstFrame) : time_{double(firstFrame), firstFrame} {}
 
 void RenderedCycle::addBuffer(std::uint32_t numberChannels, std::uint32_t dataByteSize,
                               bool nullData, const std::vector<float>& samples) {

@@ -58,8 +58,9 @@ OSStatus SimulatedAudioSystem::createAggregateLocked(const PropertyValue& descri
                                                      AudioObjectID* outDeviceID) {
   const auto plan = sim::parseAggregateDescription(description);
   if (outDeviceID == nullptr || !plan) return kErrParam;
-  const bool uidTaken = std::any_of(aggregates_.begin(), aggregates_.end(),
-                                    [&](const auto& entry) { return entry.second.uid == plan->uid; });
+  const bool uidTaken = std::any_of(aggregates_.begin(), aggregates_.end(), [&](const auto& entry) {
+    return entry.second.uid == plan->uid;
+  });
   if (uidTaken) return kErrParam;
   const bool tapExists = std::any_of(taps_.begin(), taps_.end(),
                                      [&](const auto& tap) { return tap.second == plan->tapUUID; });

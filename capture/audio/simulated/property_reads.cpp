@@ -20,24 +20,33 @@ struct ReadShape {
 
 std::optional<sim::Operation> readOperation(std::uint32_t selector) {
   switch (selector) {
-    case kSelectorTranslatePIDToProcessObject: return sim::Operation::ReadProcessObject;
-    case kSelectorDefaultOutputDevice: return sim::Operation::ReadDefaultOutput;
-    case kSelectorDeviceUID: return sim::Operation::ReadDeviceUID;
-    case kSelectorStreamFormat: return sim::Operation::ReadStreamFormat;
-    case kSelectorNominalSampleRate: return sim::Operation::ReadNominalRate;
-    default: return std::nullopt;
+    case kSelectorTranslatePIDToProcessObject:
+      return sim::Operation::ReadProcessObject;
+    case kSelectorDefaultOutputDevice:
+      return sim::Operation::ReadDefaultOutput;
+    case kSelectorDeviceUID:
+      return sim::Operation::ReadDeviceUID;
+    case kSelectorStreamFormat:
+      return sim::Operation::ReadStreamFormat;
+    case kSelectorNominalSampleRate:
+      return sim::Operation::ReadNominalRate;
+    default:
+      return std::nullopt;
   }
 }
 
 ReadShape shapeOf(sim::Operation read) {
   switch (read) {
-    case sim::Operation::ReadProcessObject: return {kProcessObjectAddress, sizeof(AudioObjectID)};
+    case sim::Operation::ReadProcessObject:
+      return {kProcessObjectAddress, sizeof(AudioObjectID)};
     case sim::Operation::ReadDefaultOutput:
       return {kDefaultOutputDeviceAddress, sizeof(AudioObjectID)};
-    case sim::Operation::ReadDeviceUID: return {kDeviceUIDAddress, sizeof(StringRef)};
+    case sim::Operation::ReadDeviceUID:
+      return {kDeviceUIDAddress, sizeof(StringRef)};
     case sim::Operation::ReadStreamFormat:
       return {kInputStreamFormatAddress, sizeof(AudioStreamBasicDescription)};
-    default: return {kNominalSampleRateAddress, sizeof(double)};
+    default:
+      return {kNominalSampleRateAddress, sizeof(double)};
   }
 }
 
@@ -82,9 +91,12 @@ OSStatus SimulatedAudioSystem::readLocked(Operation read, AudioObjectID object,
       if (object != kAudioObjectSystemObject) return kErrBadObject;
       put(outData, defaultOutput_);
       return kNoErr;
-    case Operation::ReadDeviceUID: return readDeviceUIDLocked(object, outData);
-    case Operation::ReadStreamFormat: return readStreamFormatLocked(object, outData);
-    default: return readNominalRateLocked(object, outData);
+    case Operation::ReadDeviceUID:
+      return readDeviceUIDLocked(object, outData);
+    case Operation::ReadStreamFormat:
+      return readStreamFormatLocked(object, outData);
+    default:
+      return readNominalRateLocked(object, outData);
   }
 }
 
@@ -124,9 +136,9 @@ OSStatus SimulatedAudioSystem::readStreamFormatLocked(AudioObjectID object, void
   AudioStreamBasicDescription format;
   format.mSampleRate = device->nominalRate;
   format.mFormatID = kAudioFormatLinearPCM;
-  format.mFormatFlags = (device->floatSamples ? kAudioFormatFlagIsFloat
-                                              : kFormatFlagIsSignedInteger) |
-                        kFormatFlagIsPacked | (planar ? kFormatFlagIsNonInterleaved : 0);
+  format.mFormatFlags =
+      (device->floatSamples ? kAudioFormatFlagIsFloat : kFormatFlagIsSignedInteger) |
+      kFormatFlagIsPacked | (planar ? kFormatFlagIsNonInterleaved : 0);
   format.mBytesPerPacket = bytesPerFrame;
   format.mFramesPerPacket = 1;
   format.mBytesPerFrame = bytesPerFrame;

@@ -98,7 +98,8 @@ void SimulatedAudioSystem::setCycleLayout(const sim::CycleLayout& layout) {
   layout_ = layout;
 }
 
-void SimulatedAudioSystem::setExactBufferList(std::optional<std::vector<sim::ExactBuffer>> buffers) {
+void SimulatedAudioSystem::setExactBufferList(
+    std::optional<std::vector<sim::ExactBuffer>> buffers) {
   std::lock_guard lock(mutex_);
   exactBuffers_ = std::move(buffers);
 }

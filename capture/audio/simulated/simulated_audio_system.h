@@ -192,8 +192,8 @@ class SimulatedAudioSystem final : public AudioHardware {
   const OutputDevice* formatSourceLocked(AudioObjectID object) const;
 
   OSStatus readLocked(Operation read, AudioObjectID object, const PropertyAddress& address,
-                      std::uint32_t qualifierSize, const void* qualifier,
-                      std::uint32_t* ioDataSize, void* outData);
+                      std::uint32_t qualifierSize, const void* qualifier, std::uint32_t* ioDataSize,
+                      void* outData);
   OSStatus readProcessObjectLocked(AudioObjectID object, std::uint32_t qualifierSize,
                                    const void* qualifier, void* outData);
   OSStatus readDeviceUIDLocked(AudioObjectID object, void* outData);
