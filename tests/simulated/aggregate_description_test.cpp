@@ -40,7 +40,6 @@ TEST(AggregateDescription, ValidDescriptionYieldsItsUIDs) {
   EXPECT_EQ(plan->masterUID, "out-1");
   EXPECT_EQ(plan->subdeviceUID, "out-1");
   EXPECT_EQ(plan->tapUUID, "TAP-1");
-  EXPECT_TRUE(plan->tapDriftCompensation);
 }
 
 struct Malformed {

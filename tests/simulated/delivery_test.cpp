@@ -59,6 +59,8 @@ struct LayoutCase {
   std::uint32_t byteSize;
 };
 
+void PrintTo(const LayoutCase& layoutCase, std::ostream* out) { *out << layoutCase.what; }
+
 class Layouts : public SimulatedSystemTest, public ::testing::WithParamInterface<LayoutCase> {};
 
 TEST_P(Layouts, ShapeAndSamples) {

@@ -63,8 +63,7 @@ std::optional<AggregatePlan> parseAggregateDescription(const PropertyValue& desc
   if (subdevice == nullptr || tap == nullptr) return std::nullopt;
 
   AggregatePlan plan{description.find("uid")->string(), description.find("master")->string(),
-                     subdevice->find("uid")->string(), tap->find("uid")->string(),
-                     tap->find("drift")->boolean()};
+                     subdevice->find("uid")->string(), tap->find("uid")->string()};
   if (plan.uid.empty() || plan.masterUID.empty() || plan.subdeviceUID.empty() ||
       plan.tapUUID.empty())
     return std::nullopt;

@@ -15,7 +15,6 @@ struct AggregatePlan {
   std::string masterUID;
   std::string subdeviceUID;
   std::string tapUUID;
-  bool tapDriftCompensation = false;
 };
 
 // nullopt unless the description is a dictionary with exactly the keys

@@ -11,7 +11,9 @@
 //                                       that tests fill and reset().
 //   mivo_audio_simulated_demo_provider  on first use, fills shared() with
 //                                       installDemoWorld(): one output, a
-//                                       tone, the clock running.
+//                                       tone, the clock running. Link this
+//                                       one into a library meant to run
+//                                       without a sound server.
 //
 // Queues: IO blocks and listeners only ever run through queue.async(). The
 // queue belongs to the caller, so once destroyIOProcID or
