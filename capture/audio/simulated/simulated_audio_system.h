@@ -119,7 +119,8 @@ class SimulatedAudioSystem final : public AudioHardware {
   // A failed call changes nothing and leaves its out-parameters at 0/null.
   // A teardown call that fails keeps its object alive and counted; an IO
   // proc or listener whose removal failed is nevertheless cut off from its
-  // queue, which its owner is free to destroy.
+  // queue, which its owner is free to destroy. One fault per operation: a
+  // new one replaces the old.
   void failOnce(Operation operation, OSStatus status);
   void failUntilCleared(Operation operation, OSStatus status);
   void clearFaults();
