@@ -21,11 +21,13 @@ audio::IOBlock TapCapture::makeIOBlock() {
 }
 
 void TapCapture::handleLocked(const audio::AudioBufferList* input) {
-  if (input == nullptr || !hostCallbacksEnabled.load()) return;
+  if (input == nullptr || !hostCallbacksEnabled.load(std::memory_order_acquire)) return;
   const std::optional<MonoCycle> cycle = downmixToMono(*input, monoSamples);
   if (!cycle) return;
 
-  const std::int64_t count = callbackCount.fetch_add(1, std::memory_order_relaxed) + 1;
+  // Only this queue writes the count: a plain store, no locked increment.
+  const std::int64_t count = callbackCount.load(std::memory_order_relaxed) + 1;
+  callbackCount.store(count, std::memory_order_relaxed);
   const std::int32_t rate = cachedRate.load();
   if (!loggedFirstCallback) {
     loggedFirstCallback = true;
