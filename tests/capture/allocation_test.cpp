@@ -14,6 +14,10 @@ thread_local bool counting = false;
 thread_local long allocations = 0;
 }  // namespace
 
+// This operator new allocates with malloc, so free is the matching release;
+// GCC cannot see that pairing across the replacement.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 void* operator new(std::size_t size) {
   if (counting) ++allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
