@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The recorder example against the private session (run inside it by
+# pw-session.sh): a foreign tone is recorded; losing and regaining the output
+# is told on stderr; Ctrl-C stops cleanly and still writes the file.
+#   recorder_test.sh RECORDER TONE_PLAYER
+set -euo pipefail
+recorder="$1"
+player="$2"
+work="$(mktemp -d)"
+player_pid=""
+cleanup() {
+  [[ -n "$player_pid" ]] && kill "$player_pid" 2>/dev/null && wait "$player_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; for f in "$work"/*.txt; do echo "--- $f"; cat "$f"; done >&2; exit 1; }
+field() { sed -n "s/^$1: \([0-9.]*\).*/\1/p" "$2"; }
+
+"$player" 440 0 &
+player_pid=$!
+
+# A plain recording of the tone.
+"$recorder" 2 "$work/tone.wav" >"$work/out.txt" 2>"$work/err.txt" || fail "recorder exited with $?"
+grep -qx "sample rate: 48000 Hz" "$work/out.txt" || fail "sample rate line"
+frames="$(field "frames received" "$work/out.txt")"
+((frames > 48000)) || fail "only $frames frames in 2 s"
+awk -v p="$(field peak "$work/out.txt")" 'BEGIN { exit !(p > 0.4 && p < 0.6) }' || fail "peak is not the tone's 0.5"
+size="$(stat -c %s "$work/tone.wav")"
+((size == 44 + 4 * frames)) || fail "file holds $size bytes for $frames frames"
+[[ "$(head -c 4 "$work/tone.wav")" == RIFF ]] || fail "not a RIFF file"
+
+# The output disappears (a default naming no sink), then B becomes the default.
+"$recorder" 30 "$work/lost.wav" >"$work/lost-out.txt" 2>"$work/lost-err.txt" &
+recorder_pid=$!
+sleep 1
+pw-metadata -n default 0 default.audio.sink '{"name":"gone"}' Spa:String:JSON >/dev/null
+for _ in $(seq 100); do grep -q "went silent" "$work/lost-err.txt" && break; sleep 0.05; done
+grep -q "went silent" "$work/lost-err.txt" || fail "no notice of the lost output"
+pactl set-default-sink B
+for _ in $(seq 100); do grep -q "frames resumed" "$work/lost-err.txt" && break; sleep 0.05; done
+grep -q "frames resumed" "$work/lost-err.txt" || fail "no notice of resumed frames"
+
+# Ctrl-C: the recording ends early, cleanly, with its file.
+kill -INT "$recorder_pid"
+wait "$recorder_pid" || fail "interrupted recorder exited with $?"
+grep -q "interrupted, stopped cleanly" "$work/lost-err.txt" || fail "no clean stop on Ctrl-C"
+frames="$(field "frames received" "$work/lost-out.txt")"
+size="$(stat -c %s "$work/lost.wav")"
+((size == 44 + 4 * frames)) || fail "interrupted file holds $size bytes for $frames frames"
+pactl set-default-sink A
+echo "recorder: ok"
