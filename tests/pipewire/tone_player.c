@@ -1,8 +1,8 @@
 /* A foreign player for the capture tests and the benchmark:
- *   tone_player FREQUENCY SECONDS            a continuous tone
- *   tone_player FREQUENCY SECONDS PERIOD_MS  bursts; prints "onset <ns>" per
- *                                            burst (CLOCK_MONOTONIC)
- * SECONDS 0 plays until SIGTERM or SIGINT. */
+ *   tone_player FREQUENCY SECONDS [PERIOD_MS [AMPLITUDE]]
+ * A continuous tone, or with PERIOD_MS > 0 bursts of 20 ms at that period,
+ * printing "onset <ns>" (CLOCK_MONOTONIC) for each. AMPLITUDE defaults to
+ * 0.5. SECONDS 0 plays until SIGTERM or SIGINT. */
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,21 +24,22 @@ static void print_onset(void* user, uint64_t monotonic_ns) {
 }
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4) {
-    fprintf(stderr, "usage: %s FREQUENCY SECONDS [PERIOD_MS]\n", argv[0]);
+  if (argc < 3 || argc > 5) {
+    fprintf(stderr, "usage: %s FREQUENCY SECONDS [PERIOD_MS [AMPLITUDE]]\n", argv[0]);
     return 2;
   }
   double frequency = atof(argv[1]);
   double seconds = atof(argv[2]);
-  int period_ms = argc == 4 ? atoi(argv[3]) : 0;
+  int period_ms = argc >= 4 ? atoi(argv[3]) : 0;
+  float amplitude = argc == 5 ? (float)atof(argv[4]) : 0.5f;
   struct sigaction action = {0};
   action.sa_handler = on_signal;
   sigaction(SIGTERM, &action, NULL);
   sigaction(SIGINT, &action, NULL);
 
   struct tone_stream* tone = period_ms > 0
-                                 ? tone_stream_start_clicks(frequency, 0.5f, period_ms, print_onset, NULL)
-                                 : tone_stream_start(frequency, 0.5f);
+                                 ? tone_stream_start_clicks(frequency, amplitude, period_ms, print_onset, NULL)
+                                 : tone_stream_start(frequency, amplitude);
   if (tone == NULL) {
     fprintf(stderr, "tone_player: no sound server\n");
     return 1;
