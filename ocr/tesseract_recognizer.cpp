@@ -1,6 +1,9 @@
 #include "tesseract_recognizer.h"
 
+#include "layout_order.h"
+#include "noise_filter.h"
 #include "openmp_thread_cap.h"
+#include "text_scale.h"
 
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
@@ -83,12 +86,13 @@ RecognitionOutcome TesseractRecognizer::recognize(const Image& image) {
   if (!ensureModelLoaded()) {
     return RecognitionFailure{"The English text-recognition model could not be loaded."};
   }
-  api_->SetImage(image.get());
+  const Image prepared = prepareForRecognition(image);
+  api_->SetImage(prepared ? prepared.get() : image.get());
   if (api_->Recognize(nullptr) != 0) {
     return RecognitionFailure{"Text recognition could not run on this image."};
   }
   std::vector<TextObservation> observations;
-  for (const TextLine& line : readLines()) {
+  for (const TextLine& line : orderByLayout(removeNoise(readLines()))) {
     observations.push_back(toObservation(line));
   }
   return RecognitionResults{std::move(observations)};

@@ -1,0 +1,78 @@
+#include "layout_order.h"
+#include "text_lines.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace mivo::ocr::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+constexpr int kHeight = 12;
+
+TEST(LayoutOrder, TableReadColumnByColumnComesOutRowByRow) {
+  const std::vector<int> columns{20, 240, 420};
+  const std::vector<std::vector<std::string>> cells{
+      {"Name", "Owner", "Due"}, {"Budget", "Alice", "May"}, {"Launch", "Bruno", "June"},
+      {"Hiring", "Carla", "July"}};
+  std::vector<TextLine> engineLines;
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    for (std::size_t row = 0; row < cells.size(); ++row) {
+      engineLines.push_back(makeLine({{cells[row][column], columns[column],
+                                       20 + static_cast<int>(row) * 30, 60, kHeight}}));
+    }
+  }
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("Name Owner Due", "Budget Alice May", "Launch Bruno June",
+                          "Hiring Carla July"));
+}
+
+TEST(LayoutOrder, MetricCardsReadAcrossComeOutCardByCard) {
+  // The engine joins each row of three cards into one line.
+  const std::vector<TextLine> engineLines{
+      makeLine({{"Users", 20, 20, 50, 10}, {"Revenue", 340, 20, 70, 10}, {"Churn", 660, 20, 50, 10}}),
+      makeLine({{"3,400", 20, 50, 90, 24}, {"$12k", 340, 50, 80, 24}, {"2%", 660, 50, 40, 24}}),
+      makeLine({{"+4%", 20, 90, 40, 10}, {"-1%", 340, 90, 40, 10}, {"+0.5%", 660, 90, 50, 10}})};
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("Users", "3,400", "+4%", "Revenue", "$12k", "-1%", "Churn", "2%",
+                          "+0.5%"));
+}
+
+TEST(LayoutOrder, SidePanelComesBeforeTheMainPane) {
+  std::vector<TextLine> engineLines;
+  for (int index = 0; index < 4; ++index) {
+    engineLines.push_back(
+        makeLine({{"main" + std::to_string(index), 250, 20 + index * 20, 600, kHeight}}));
+    engineLines.push_back(
+        makeLine({{"side" + std::to_string(index), 20, 28 + index * 33, 90, kHeight}}));
+  }
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("side0", "side1", "side2", "side3", "main0", "main1", "main2",
+                          "main3"));
+}
+
+TEST(LayoutOrder, ParagraphKeepsItsLinesAndWordSpaces) {
+  const std::vector<TextLine> engineLines{
+      makeLine({{"Heading", 20, 10, 120, 20}}),
+      makeLine({{"first", 20, 50, 40, kHeight}, {"line", 64, 50, 30, kHeight}}),
+      makeLine({{"second", 20, 70, 50, kHeight}, {"line", 74, 70, 30, kHeight}})};
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("Heading", "first line", "second line"));
+}
+
+TEST(LayoutOrder, RowConfidenceIsTheMeanOfItsWords) {
+  std::vector<TextLine> engineLines;
+  for (int row = 0; row < 3; ++row) {
+    engineLines.push_back(makeLine({{"a", 20, 20 + row * 30, 40, kHeight, 90.0F},
+                                    {"b", 300, 20 + row * 30, 40, kHeight, 60.0F}}));
+  }
+  const std::vector<TextLine> ordered = orderByLayout(engineLines);
+  ASSERT_EQ(ordered.size(), 3U);
+  EXPECT_FLOAT_EQ(ordered[0].confidence, 75.0F);
+}
+
+TEST(LayoutOrder, NothingInNothingOut) { EXPECT_TRUE(orderByLayout({}).empty()); }
+
+}  // namespace
+}  // namespace mivo::ocr::testing

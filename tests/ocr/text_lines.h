@@ -1,0 +1,45 @@
+#pragma once
+
+#include "text_line.h"
+
+#include <string>
+#include <vector>
+
+namespace mivo::ocr::testing {
+
+struct WordSpec {
+  std::string text;
+  int left;
+  int top;
+  int width;
+  int height;
+  float confidence = 95.0F;
+};
+
+inline TextLine makeLine(const std::vector<WordSpec>& words) {
+  TextLine line;
+  for (const WordSpec& spec : words) {
+    const PixelBox box{spec.left, spec.top, spec.left + spec.width, spec.top + spec.height};
+    line.words.push_back(RecognizedWord{spec.text, spec.confidence, box});
+    line.box = line.words.size() == 1
+                   ? box
+                   : PixelBox{std::min(line.box.left, box.left), std::min(line.box.top, box.top),
+                              std::max(line.box.right, box.right),
+                              std::max(line.box.bottom, box.bottom)};
+  }
+  return line;
+}
+
+inline std::vector<std::string> textsOf(const std::vector<TextLine>& lines) {
+  std::vector<std::string> texts;
+  for (const TextLine& line : lines) {
+    std::string text;
+    for (const RecognizedWord& word : line.words) {
+      text += (text.empty() ? "" : " ") + word.text;
+    }
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+}  // namespace mivo::ocr::testing
