@@ -23,15 +23,18 @@ void ensureCapacity(std::vector<float>& mono, std::uint32_t frames) {
 // Every value is (0 + left + right) / 2, added in that order; the peak is
 // taken on the way.
 MIVO_VECTOR_CLONES float mixStereo(const float* data, float* mono, std::uint32_t frames) {
+  FloatLanes two;
+  fill(two, 2.0f);
   PeakLanes lanes;
   std::uint32_t i = 0;
   for (; i + kLanes <= frames; i += kLanes) {
-    const FloatLanes first = loadLanes(data + 2 * i);
-    const FloatLanes second = loadLanes(data + 2 * i + kLanes);
+    FloatLanes first, second;
+    load(first, data + 2 * i);
+    load(second, data + 2 * i + kLanes);
     const FloatLanes left = __builtin_shufflevector(first, second, 0, 2, 4, 6, 8, 10, 12, 14);
     const FloatLanes right = __builtin_shufflevector(first, second, 1, 3, 5, 7, 9, 11, 13, 15);
-    const FloatLanes values = (splat(0) + left + right) / splat(2);
-    storeLanes(mono + i, values);
+    const FloatLanes values = (FloatLanes{} + left + right) / two;
+    store(mono + i, values);
     lanes.add(values);
   }
   float peak = lanes.peak();
@@ -47,6 +50,8 @@ MIVO_VECTOR_CLONES float mixStereo(const float* data, float* mono, std::uint32_t
 MIVO_VECTOR_CLONES float mixChannels(const float* data, float* mono, std::uint32_t frames,
                                      std::uint32_t channels) {
   const float divisor = static_cast<float>(channels);
+  FloatLanes divisors;
+  fill(divisors, divisor);
   PeakLanes lanes;
   std::uint32_t i = 0;
   for (; i + kLanes <= frames; i += kLanes) {
@@ -57,8 +62,8 @@ MIVO_VECTOR_CLONES float mixChannels(const float* data, float* mono, std::uint32
       for (std::uint32_t lane = 0; lane < kLanes; ++lane) channel[lane] = block[lane * channels + c];
       sum += channel;
     }
-    const FloatLanes values = sum / splat(divisor);
-    storeLanes(mono + i, values);
+    const FloatLanes values = sum / divisors;
+    store(mono + i, values);
     lanes.add(values);
   }
   float peak = lanes.peak();
@@ -90,14 +95,20 @@ std::optional<MonoCycle> downmixInterleaved(const AudioBuffer& buffer, std::vect
 MIVO_VECTOR_CLONES float mixPlanar(const AudioBuffer* buffers, std::uint32_t count, float* mono,
                                    std::uint32_t frames, std::uint32_t used) {
   const float divisor = static_cast<float>(used);
+  FloatLanes divisors;
+  fill(divisors, divisor);
   PeakLanes lanes;
   std::uint32_t j = 0;
   for (; j + kLanes <= frames; j += kLanes) {
-    FloatLanes sum = splat(0);
-    for (std::uint32_t b = 0; b < count; ++b)
-      if (buffers[b].mData != nullptr) sum += loadLanes(static_cast<const float*>(buffers[b].mData) + j);
-    const FloatLanes values = sum / splat(divisor);
-    storeLanes(mono + j, values);
+    FloatLanes sum = FloatLanes{};
+    for (std::uint32_t b = 0; b < count; ++b) {
+      if (buffers[b].mData == nullptr) continue;
+      FloatLanes samples;
+      load(samples, static_cast<const float*>(buffers[b].mData) + j);
+      sum += samples;
+    }
+    const FloatLanes values = sum / divisors;
+    store(mono + j, values);
     lanes.add(values);
   }
   float peak = lanes.peak();

@@ -13,25 +13,21 @@ constexpr std::uint32_t kLanes = 8;
 using FloatLanes = float __attribute__((vector_size(4 * kLanes)));
 using MaskLanes = std::int32_t __attribute__((vector_size(4 * kLanes)));
 
-inline FloatLanes splat(float value) {
-  FloatLanes lanes;
+// Vectors go in and out by reference only: passed by value, 32-byte vectors
+// would have a different calling convention with and without AVX.
+inline void fill(FloatLanes& lanes, float value) {
   for (std::uint32_t lane = 0; lane < kLanes; ++lane) lanes[lane] = value;
-  return lanes;
 }
 
-inline FloatLanes loadLanes(const float* source) {
-  FloatLanes lanes;
-  std::memcpy(&lanes, source, sizeof lanes);
-  return lanes;
-}
+inline void load(FloatLanes& lanes, const float* source) { std::memcpy(&lanes, source, sizeof lanes); }
 
-inline void storeLanes(float* target, FloatLanes lanes) { std::memcpy(target, &lanes, sizeof lanes); }
+inline void store(float* target, const FloatLanes& lanes) { std::memcpy(target, &lanes, sizeof lanes); }
 
 // The largest magnitude seen, lane by lane. A NaN compares false and so
 // never becomes the peak, as in the scalar `if (peak <= |v|) peak = |v|`.
 class PeakLanes {
  public:
-  void add(FloatLanes values) {
+  void add(const FloatLanes& values) {
     const MaskLanes bits = reinterpret_cast<MaskLanes>(values) & kAbsolute;
     const MaskLanes larger = peaks_ <= reinterpret_cast<FloatLanes>(bits);
     peaks_ = reinterpret_cast<FloatLanes>((bits & larger) |
