@@ -21,7 +21,9 @@ std::mutex& tapStateLock() {
   return lock;
 }
 
-std::shared_ptr<TapCapture> currentTap;
+// Never destroyed: a capture the host leaves running at exit must not be
+// torn down by a static destructor after the audio backend is gone.
+std::shared_ptr<TapCapture>& currentTap = *new std::shared_ptr<TapCapture>;
 
 bool isCurrent(const std::shared_ptr<TapCapture>& capture) {
   std::lock_guard guard(tapStateLock());
