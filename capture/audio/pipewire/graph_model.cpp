@@ -38,6 +38,7 @@ struct GraphModel::Bound {
   std::optional<std::uint32_t> rate;
 
   ~Bound() {
+    if (proxy == nullptr) return;
     spa_hook_remove(&objectListener);
     pw_proxy_destroy(proxy);
   }
@@ -105,9 +106,7 @@ void GraphModel::addNode(std::uint32_t id, const spa_dict* props) {
     node.bound->owner = this;
     node.bound->proxy = static_cast<pw_proxy*>(
         pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
-    if (node.bound->proxy == nullptr) {
-      node.bound.reset();
-    } else {
+    if (node.bound->proxy != nullptr) {
       auto* proxyNode = reinterpret_cast<pw_node*>(node.bound->proxy);
       pw_node_add_listener(proxyNode, &node.bound->objectListener, &events, node.bound.get());
       if (isSink) {
