@@ -13,8 +13,13 @@ using audio::AudioBuffer;
 constexpr std::uint32_t kBytesPerSample = sizeof(float);
 
 // The hot loops are also compiled for AVX2, chosen at load time where the
-// processor has it; the results are bit-identical.
+// processor has it; the results are bit-identical. Sanitizer builds keep one
+// version: the load-time choice would run before the sanitizer's runtime.
+#ifdef MIVO_NO_CPU_DISPATCH
+#define MIVO_VECTOR_CLONES
+#else
 #define MIVO_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
 
 void ensureCapacity(std::vector<float>& mono, std::uint32_t frames) {
   if (mono.size() < frames) mono.resize(frames);

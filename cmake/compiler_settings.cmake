@@ -7,6 +7,10 @@ function(mivo_warnings target)
   endif()
 endfunction()
 
+if(MIVO_SANITIZER OR MIVO_FUZZ)
+  add_compile_definitions(MIVO_NO_CPU_DISPATCH)
+endif()
+
 if(MIVO_SANITIZER STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer -g)
   add_link_options(-fsanitize=thread)
