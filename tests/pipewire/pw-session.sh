@@ -81,12 +81,31 @@ stop_session() {
   rm -rf "$dir/run"
 }
 
+# Stops the session once the process OWNER is gone, also when it was killed
+# without a chance to clean up (a test runner's timeout).
+reap_after() {
+  local owner="$1" dir="$2"
+  trap '' INT TERM
+  while kill -0 "$owner" 2>/dev/null; do sleep 0.5; done
+  stop_session "$dir"
+  rm -rf "$dir"
+}
+
 session_dir=""
+reaper_pid=""
+end_session() {
+  [[ -n "$reaper_pid" ]] && kill "$reaper_pid" 2>/dev/null
+  stop_session "$session_dir"
+  rm -rf "$session_dir"
+}
+
 run_in_session() {
   local status=0
   session_dir="$(mktemp -d "${TMPDIR:-/tmp}/mivo-pw.XXXXXX")"
-  trap 'stop_session "$session_dir"; rm -rf "$session_dir"' EXIT
+  trap end_session EXIT
   trap 'exit 130' INT TERM
+  reap_after "$$" "$session_dir" </dev/null >/dev/null 2>&1 &
+  reaper_pid=$!
   start_session "$session_dir"
   # shellcheck disable=SC1091
   (source "$session_dir/env"; export MIVO_PW_SESSION_DIR="$session_dir"; "$@") || status=$?
