@@ -1,6 +1,7 @@
 #include "table_detection.h"
 
 #include <cmath>
+#include <span>
 
 namespace mivo::ocr {
 namespace {
@@ -9,6 +10,9 @@ constexpr std::size_t kMinTableRows = 3;
 constexpr std::size_t kMinAlignedCells = 2;
 // Table text is of one size; metric cards put small labels over big values.
 constexpr double kMaxRowHeightRatio = 1.5;
+// Side-by-side columns of running text also line up row by row, but most of
+// their cells are long runs of words; table cells mostly are not.
+constexpr std::size_t kProseCellWords = 5;
 
 double medianHeight(const std::vector<Segment>& row) {
   std::vector<double> heights;
@@ -46,6 +50,18 @@ bool continuesTable(const std::vector<Segment>& previous, const std::vector<Segm
   return aligned >= kMinAlignedCells;
 }
 
+bool isProse(std::span<const std::vector<Segment>> rows) {
+  std::size_t cells = 0;
+  std::size_t proseCells = 0;
+  for (const std::vector<Segment>& row : rows) {
+    for (const Segment& cell : row) {
+      ++cells;
+      proseCells += cell.words.size() >= kProseCellWords ? 1 : 0;
+    }
+  }
+  return 2 * proseCells >= cells;
+}
+
 PixelBox boxOfRows(const std::vector<std::vector<Segment>>& rows) {
   PixelBox box = rows.front().front().box;
   for (const std::vector<Segment>& row : rows) {
@@ -66,9 +82,9 @@ std::vector<LayoutUnit> findTables(const std::vector<std::vector<Segment>>& rows
     while (last + 1 < rows.size() && continuesTable(rows[last], rows[last + 1])) {
       ++last;
     }
-    if (last - first + 1 >= kMinTableRows) {
-      std::vector<std::vector<Segment>> table(rows.begin() + static_cast<std::ptrdiff_t>(first),
-                                              rows.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+    const std::span<const std::vector<Segment>> run(rows.data() + first, last - first + 1);
+    if (run.size() >= kMinTableRows && !isProse(run)) {
+      std::vector<std::vector<Segment>> table(run.begin(), run.end());
       const PixelBox box = boxOfRows(table);
       units.push_back(LayoutUnit{std::move(table), box});
       first = last + 1;

@@ -278,7 +278,46 @@ def checklist(rng, theme, size_px):
     return image, truth
 
 
-KINDS = [document, code_editor, slide, sidebar_and_main, table, metric_cards, chat, checklist]
+def two_columns(rng, theme, size_px):
+    image, draw = canvas((1000, 560), theme)
+    title = font("DejaVuSans-Bold.ttf", size_px + 8)
+    body = font(rng.choice(["DejaVuSans.ttf", "DejaVuSerif.ttf"]), size_px)
+    truth = [sentence(rng, 3, 6)]
+    draw.text((30, 20), truth[0], font=title, fill=theme["text"])
+    for left in (30, 520):
+        y = 20 + size_px * 4
+        for _ in range(2):
+            for line in wrap(rng, draw, body, 450, rng.randint(40, 70)):
+                draw.text((left, y), line, font=body, fill=theme["text"])
+                truth.append(line)
+                y += int(size_px * 1.6)
+            y += size_px
+    return image, truth
+
+
+def settings_form(rng, theme, size_px):
+    image, draw = canvas((860, 500), theme)
+    heading = font("DejaVuSans-Bold.ttf", size_px + 6)
+    ui = font("DejaVuSans.ttf", size_px)
+    truth = ["Settings"]
+    draw.text((30, 20), "Settings", font=heading, fill=theme["text"])
+    y = 20 + size_px * 4
+    for _ in range(rng.randint(7, 10)):
+        label = (rng.choice(WORDS) + " " + rng.choice(WORDS)).capitalize()
+        value = rng.choice([rng.choice(NAMES), f"{rng.randint(1, 500)} MB",
+                            rng.choice(["Enabled", "Disabled", "Automatic", "Weekly"]),
+                            (rng.choice(WORDS) + " " + rng.choice(WORDS)).capitalize()])
+        draw.text((30, y), label, font=ui, fill=theme["muted"])
+        draw.rounded_rectangle((300, y - 6, 620, y + size_px + 8), radius=4,
+                               outline=theme["line"])
+        draw.text((312, y), value, font=ui, fill=theme["text"])
+        truth.append(f"{label} {value}")
+        y += int(size_px * 3)
+    return image, truth
+
+
+KINDS = [document, code_editor, slide, sidebar_and_main, table, metric_cards, chat, checklist,
+         two_columns, settings_form]
 
 
 def main():

@@ -64,9 +64,28 @@ void drain(Pipe& out, Pipe& err, ProcessResult& result) {
   }
 }
 
+std::vector<char*> pointersTo(const std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (const std::string& text : strings) {
+    pointers.push_back(const_cast<char*>(text.c_str()));
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+std::vector<std::string> environmentWith(const std::vector<std::string>& extra) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    environment.emplace_back(*entry);
+  }
+  environment.insert(environment.end(), extra.begin(), extra.end());
+  return environment;
+}
+
 }  // namespace
 
-ProcessResult runProcess(const std::vector<std::string>& arguments) {
+ProcessResult runProcess(const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& extraEnvironment) {
   Pipe out;
   Pipe err;
   posix_spawn_file_actions_t actions;
@@ -75,14 +94,11 @@ ProcessResult runProcess(const std::vector<std::string>& arguments) {
   posix_spawn_file_actions_adddup2(&actions, err.writeEnd(), STDERR_FILENO);
   posix_spawn_file_actions_addclose(&actions, out.readEnd());
   posix_spawn_file_actions_addclose(&actions, err.readEnd());
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) {
-    argv.push_back(const_cast<char*>(argument.c_str()));
-  }
-  argv.push_back(nullptr);
+  std::vector<char*> argv = pointersTo(arguments);
+  const std::vector<std::string> environment = environmentWith(extraEnvironment);
+  std::vector<char*> envp = pointersTo(environment);
   pid_t child = 0;
-  const int spawnError =
-      posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  const int spawnError = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawnError != 0) {
     throw std::runtime_error("cannot start " + arguments.front());

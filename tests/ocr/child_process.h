@@ -11,8 +11,10 @@ struct ProcessResult {
   std::string standardError;
 };
 
-// Runs a program with exactly these arguments (argument 0 included) and
+// Runs a program with exactly these arguments (argument 0 included), in this
+// process's environment plus `extraEnvironment` ("NAME=value" entries), and
 // collects everything it writes.
-ProcessResult runProcess(const std::vector<std::string>& arguments);
+ProcessResult runProcess(const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& extraEnvironment = {});
 
 }  // namespace mivo::ocr::testing

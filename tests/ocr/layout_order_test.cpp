@@ -52,6 +52,25 @@ TEST(LayoutOrder, SidePanelComesBeforeTheMainPane) {
                           "main3"));
 }
 
+TEST(LayoutOrder, ColumnsOfRunningTextAreReadOneAfterTheOther) {
+  std::vector<TextLine> engineLines;
+  for (int row = 0; row < 4; ++row) {
+    for (const auto& [column, left] : {std::pair{"left", 30}, std::pair{"right", 520}}) {
+      std::vector<WordSpec> words;
+      for (int word = 0; word < 7; ++word) {
+        words.push_back({std::string(column) + std::to_string(row), left + word * 60, 40 + row * 20,
+                         50, kHeight});
+      }
+      engineLines.push_back(makeLine(words));
+    }
+  }
+  const std::vector<std::string> texts = textsOf(orderByLayout(engineLines));
+  ASSERT_EQ(texts.size(), 8U);
+  EXPECT_EQ(texts[0].substr(0, 5), "left0");
+  EXPECT_EQ(texts[3].substr(0, 5), "left3");
+  EXPECT_EQ(texts[4].substr(0, 6), "right0");
+}
+
 TEST(LayoutOrder, ParagraphKeepsItsLinesAndWordSpaces) {
   const std::vector<TextLine> engineLines{
       makeLine({{"Heading", 20, 10, 120, 20}}),

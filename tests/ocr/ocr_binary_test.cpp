@@ -31,10 +31,11 @@ class OcrBinary : public ::testing::Test {
 
   // Every run, whatever the outcome: one line on stdout, nothing on stderr.
   static nlohmann::json runAndParse(const std::vector<std::string>& arguments, int expectedStatus,
-                                    std::string* rawLine = nullptr) {
+                                    std::string* rawLine = nullptr,
+                                    const std::vector<std::string>& environment = {}) {
     std::vector<std::string> argv{MIVO_OCR_BINARY};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    const ProcessResult result = runProcess(argv);
+    const ProcessResult result = runProcess(argv, environment);
     EXPECT_EQ(result.exitStatus, expectedStatus) << result.standardOutput;
     EXPECT_EQ(result.standardError, "");
     EXPECT_EQ(std::count(result.standardOutput.begin(), result.standardOutput.end(), '\n'), 1);
@@ -111,6 +112,13 @@ TEST_F(OcrBinary, MultiPageTiffReadsOnlyTheFirstPage) {
   EXPECT_EQ(runAndParse({work("pages.tif").string()}, 0).at("text"), kFirstPageText);
   writeTwoPageTiff(data("second_page.png"), data("first_page.png"), work("swapped.tif"));
   EXPECT_EQ(runAndParse({work("swapped.tif").string()}, 0).at("text"), "Second page only");
+}
+
+TEST_F(OcrBinary, EngineFailureIsReportedWithoutWritingToStandardError) {
+  EXPECT_EQ(runAndParse({data("first_page.png").string()}, 1, nullptr,
+                        {"TESSDATA_PREFIX=" + work("no-models").string()}),
+            error("Vision request failed: The English text-recognition model could not be "
+                  "loaded."));
 }
 
 class OcrBinaryFormat : public OcrBinary, public ::testing::WithParamInterface<std::string> {};
