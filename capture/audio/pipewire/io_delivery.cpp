@@ -35,11 +35,6 @@ bool IoDelivery::remove(std::uint32_t procId) {
   return std::erase_if(procs_, [&](const Proc& proc) { return proc.id == procId; }) > 0;
 }
 
-bool IoDelivery::contains(std::uint32_t procId) const {
-  std::lock_guard lock(mutex_);
-  return std::ranges::find(procs_, procId, &Proc::id) != procs_.end();
-}
-
 void IoDelivery::deliver(const float* interleaved, std::uint32_t frameCount,
                          std::uint32_t channels) {
   AudioTimeStamp now;

@@ -19,7 +19,6 @@ class IoDelivery {
   // False when there is no such proc.
   bool setRunning(std::uint32_t procId, bool running);
   bool remove(std::uint32_t procId);
-  bool contains(std::uint32_t procId) const;
 
   // One cycle: frameCount frames of interleaved 32-bit float samples. Called
   // on the stream's processing thread; copies, so the caller may reuse data.
@@ -33,7 +32,7 @@ class IoDelivery {
     bool running = false;
   };
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::vector<Proc> procs_;
   double sampleTime_ = 0;
 };

@@ -34,8 +34,6 @@ class ProcessTapLinks {
   // link to a port that is already gone.
   void reconcile(const GraphModel& graph);
 
-  std::size_t linkCount() const { return links_.size(); }
-
  private:
   struct Link;
   using PortPair = std::pair<std::uint32_t, std::uint32_t>;  // output port, input port
