@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The recorder example against the private session (run inside it by
 # pw-session.sh): a foreign tone is recorded; losing and regaining the output
-# is told on stderr; Ctrl-C stops cleanly and still writes the file.
+# is told on stderr; Ctrl-C stops cleanly and still writes the file; a host
+# killed while capturing leaves nothing on the server.
 #   recorder_test.sh RECORDER TONE_PLAYER
 set -euo pipefail
 recorder="$1"
@@ -49,4 +50,14 @@ frames="$(field "frames received" "$work/lost-out.txt")"
 size="$(stat -c %s "$work/lost.wav")"
 ((size == 44 + 4 * frames)) || fail "interrupted file holds $size bytes for $frames frames"
 pactl set-default-sink A
+
+# A host killed while capturing leaves no node or link of ours behind.
+"$recorder" 30 "$work/killed.wav" >/dev/null 2>&1 &
+recorder_pid=$!
+for _ in $(seq 100); do pw-link -l | grep -q "mivo-capture" && break; sleep 0.05; done
+pw-link -l | grep -q "mivo-capture" || fail "the capture node was never linked"
+kill -KILL "$recorder_pid"
+wait "$recorder_pid" 2>/dev/null || true
+for _ in $(seq 100); do (pw-link -l; pw-cli ls Node) | grep -q "mivo-capture" || break; sleep 0.05; done
+if (pw-link -l; pw-cli ls Node) | grep -q "mivo-capture"; then fail "a killed host left its capture behind"; fi
 echo "recorder: ok"
