@@ -9,16 +9,9 @@ namespace {
 
 TextLine joinRow(const std::vector<Segment>& row) {
   TextLine line;
-  line.box = row.front().box;
-  float confidenceSum = 0.0F;
   for (const Segment& segment : row) {
-    line.box = unite(line.box, segment.box);
-    for (const RecognizedWord& word : segment.words) {
-      line.words.push_back(word);
-      confidenceSum += word.confidence;
-    }
+    line.words.insert(line.words.end(), segment.words.begin(), segment.words.end());
   }
-  line.confidence = confidenceSum / static_cast<float>(line.words.size());
   return line;
 }
 

@@ -8,7 +8,6 @@ namespace mivo::ocr {
 
 // Rearranges the engine's lines into reading order for screens: lines split
 // at wide gaps, table rows read whole, panels and cards one after another.
-// Each returned line carries the mean confidence of its words.
 std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines);
 
 }  // namespace mivo::ocr

@@ -17,9 +17,9 @@ std::string takeText(char* text) {
   return owned ? std::string(owned.get()) : std::string();
 }
 
-PixelBox boxAt(const tesseract::ResultIterator& iterator, tesseract::PageIteratorLevel level) {
+PixelBox wordBox(const tesseract::ResultIterator& iterator) {
   PixelBox box;
-  iterator.BoundingBox(level, &box.left, &box.top, &box.right, &box.bottom);
+  iterator.BoundingBox(tesseract::RIL_WORD, &box.left, &box.top, &box.right, &box.bottom);
   return box;
 }
 
@@ -34,8 +34,18 @@ std::string joinWords(const TextLine& line) {
   return text;
 }
 
+// Lines are split and joined by the layout step, so a line's confidence is
+// that of its words.
+float meanConfidence(const TextLine& line) {
+  float sum = 0.0F;
+  for (const RecognizedWord& word : line.words) {
+    sum += word.confidence;
+  }
+  return sum / static_cast<float>(line.words.size());
+}
+
 TextObservation toObservation(const TextLine& line) {
-  return TextObservation{RecognizedText{joinWords(line), line.confidence / 100.0F}};
+  return TextObservation{RecognizedText{joinWords(line), meanConfidence(line) / 100.0F}};
 }
 
 }  // namespace
@@ -68,14 +78,13 @@ std::vector<TextLine> TesseractRecognizer::readLines() {
   }
   do {
     if (iterator->IsAtBeginningOf(tesseract::RIL_TEXTLINE) || lines.empty()) {
-      lines.push_back(TextLine{{}, iterator->Confidence(tesseract::RIL_TEXTLINE),
-                               boxAt(*iterator, tesseract::RIL_TEXTLINE)});
+      lines.emplace_back();
     }
     std::string text = takeText(iterator->GetUTF8Text(tesseract::RIL_WORD));
     if (!text.empty()) {
       lines.back().words.push_back(RecognizedWord{std::move(text),
                                                   iterator->Confidence(tesseract::RIL_WORD),
-                                                  boxAt(*iterator, tesseract::RIL_WORD)});
+                                                  wordBox(*iterator)});
     }
   } while (iterator->Next(tesseract::RIL_WORD));
   std::erase_if(lines, [](const TextLine& line) { return line.words.empty(); });

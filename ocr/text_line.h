@@ -22,11 +22,9 @@ struct RecognizedWord {
   PixelBox box;
 };
 
-// One line as the engine found it, with its words and where they are.
+// One line of text: its words, left to right.
 struct TextLine {
   std::vector<RecognizedWord> words;
-  float confidence = 0.0F;  // 0..100
-  PixelBox box;
 };
 
 }  // namespace mivo::ocr

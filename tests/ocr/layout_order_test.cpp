@@ -80,17 +80,6 @@ TEST(LayoutOrder, ParagraphKeepsItsLinesAndWordSpaces) {
               ElementsAre("Heading", "first line", "second line"));
 }
 
-TEST(LayoutOrder, RowConfidenceIsTheMeanOfItsWords) {
-  std::vector<TextLine> engineLines;
-  for (int row = 0; row < 3; ++row) {
-    engineLines.push_back(makeLine({{"a", 20, 20 + row * 30, 40, kHeight, 90.0F},
-                                    {"b", 300, 20 + row * 30, 40, kHeight, 60.0F}}));
-  }
-  const std::vector<TextLine> ordered = orderByLayout(engineLines);
-  ASSERT_EQ(ordered.size(), 3U);
-  EXPECT_FLOAT_EQ(ordered[0].confidence, 75.0F);
-}
-
 TEST(LayoutOrder, NothingInNothingOut) { EXPECT_TRUE(orderByLayout({}).empty()); }
 
 }  // namespace

@@ -21,11 +21,6 @@ inline TextLine makeLine(const std::vector<WordSpec>& words) {
   for (const WordSpec& spec : words) {
     const PixelBox box{spec.left, spec.top, spec.left + spec.width, spec.top + spec.height};
     line.words.push_back(RecognizedWord{spec.text, spec.confidence, box});
-    line.box = line.words.size() == 1
-                   ? box
-                   : PixelBox{std::min(line.box.left, box.left), std::min(line.box.top, box.top),
-                              std::max(line.box.right, box.right),
-                              std::max(line.box.bottom, box.bottom)};
   }
   return line;
 }
