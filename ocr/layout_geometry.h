@@ -11,6 +11,7 @@ namespace mivo::ocr {
 struct Segment {
   std::vector<RecognizedWord> words;
   PixelBox box;
+  double baseline = 0.0;
 };
 
 inline PixelBox unite(const PixelBox& a, const PixelBox& b) {
@@ -19,7 +20,6 @@ inline PixelBox unite(const PixelBox& a, const PixelBox& b) {
 }
 
 inline double centreX(const PixelBox& box) { return (box.left + box.right) / 2.0; }
-inline double centreY(const PixelBox& box) { return (box.top + box.bottom) / 2.0; }
 
 // Upper median; 0 for no values.
 inline double median(std::vector<double> values) {

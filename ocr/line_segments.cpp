@@ -8,14 +8,23 @@ namespace {
 // Word spaces are about a third of the text height; gaps wider than twice
 // the height separate columns.
 constexpr double kWideGapFactor = 2.0;
-// Centres of text on one row differ by little more than descenders make.
-constexpr double kRowCentreTolerance = 0.5;
+// Text on one row stands on one baseline, give or take rounding; a side
+// panel's items next to running text are off by a good part of a line.
+constexpr double kRowBaselineTolerance = 0.2;
 
-Segment startSegment(const RecognizedWord& word) { return Segment{{word}, word.box}; }
+Segment startSegment(const RecognizedWord& word) { return Segment{{word}, word.box, 0.0}; }
 
 void extend(Segment& segment, const RecognizedWord& word) {
   segment.words.push_back(word);
   segment.box = unite(segment.box, word.box);
+}
+
+double medianBaseline(const std::vector<RecognizedWord>& words) {
+  std::vector<double> baselines;
+  for (const RecognizedWord& word : words) {
+    baselines.push_back(word.baseline);
+  }
+  return median(baselines);
 }
 
 double medianWordHeight(const std::vector<RecognizedWord>& words) {
@@ -27,13 +36,13 @@ double medianWordHeight(const std::vector<RecognizedWord>& words) {
 }
 
 bool fitsRow(const std::vector<Segment>& row, const Segment& segment) {
-  std::vector<double> centres;
+  std::vector<double> baselines;
   int lowestHeight = segment.box.height();
   for (const Segment& member : row) {
-    centres.push_back(centreY(member.box));
+    baselines.push_back(member.baseline);
     lowestHeight = std::min(lowestHeight, member.box.height());
   }
-  return std::abs(centreY(segment.box) - median(centres)) < kRowCentreTolerance * lowestHeight;
+  return std::abs(segment.baseline - median(baselines)) <= kRowBaselineTolerance * lowestHeight;
 }
 
 }  // namespace
@@ -58,13 +67,15 @@ std::vector<Segment> splitAtWideGaps(const std::vector<TextLine>& lines) {
       }
     }
   }
+  for (Segment& segment : segments) {
+    segment.baseline = medianBaseline(segment.words);
+  }
   return segments;
 }
 
 std::vector<std::vector<Segment>> groupIntoRows(std::vector<Segment> segments) {
-  std::sort(segments.begin(), segments.end(), [](const Segment& a, const Segment& b) {
-    return centreY(a.box) < centreY(b.box);
-  });
+  std::sort(segments.begin(), segments.end(),
+            [](const Segment& a, const Segment& b) { return a.baseline < b.baseline; });
   std::vector<std::vector<Segment>> rows;
   for (Segment& segment : segments) {
     if (!rows.empty() && fitsRow(rows.back(), segment)) {

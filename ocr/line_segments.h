@@ -10,8 +10,8 @@ namespace mivo::ocr {
 // word space: table cells or side-by-side panels the engine joined.
 std::vector<Segment> splitAtWideGaps(const std::vector<TextLine>& lines);
 
-// Groups segments whose vertical centres line up into rows, top to bottom,
-// each row left to right.
+// Groups segments that stand on one baseline into rows, top to bottom, each
+// row left to right.
 std::vector<std::vector<Segment>> groupIntoRows(std::vector<Segment> segments);
 
 }  // namespace mivo::ocr

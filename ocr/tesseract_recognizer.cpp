@@ -17,10 +17,17 @@ std::string takeText(char* text) {
   return owned ? std::string(owned.get()) : std::string();
 }
 
-PixelBox wordBox(const tesseract::ResultIterator& iterator) {
-  PixelBox box;
+RecognizedWord currentWord(const tesseract::ResultIterator& iterator, std::string text) {
+  RecognizedWord word{std::move(text), iterator.Confidence(tesseract::RIL_WORD), {}, 0};
+  PixelBox& box = word.box;
   iterator.BoundingBox(tesseract::RIL_WORD, &box.left, &box.top, &box.right, &box.bottom);
-  return box;
+  int x1 = 0;
+  int y1 = box.bottom;
+  int x2 = 0;
+  int y2 = box.bottom;
+  iterator.Baseline(tesseract::RIL_WORD, &x1, &y1, &x2, &y2);
+  word.baseline = (y1 + y2) / 2;
+  return word;
 }
 
 std::string joinWords(const TextLine& line) {
@@ -82,9 +89,7 @@ std::vector<TextLine> TesseractRecognizer::readLines() {
     }
     std::string text = takeText(iterator->GetUTF8Text(tesseract::RIL_WORD));
     if (!text.empty()) {
-      lines.back().words.push_back(RecognizedWord{std::move(text),
-                                                  iterator->Confidence(tesseract::RIL_WORD),
-                                                  wordBox(*iterator)});
+      lines.back().words.push_back(currentWord(*iterator, std::move(text)));
     }
   } while (iterator->Next(tesseract::RIL_WORD));
   std::erase_if(lines, [](const TextLine& line) { return line.words.empty(); });

@@ -7,7 +7,9 @@ one card after another, table rows whole), without bullets, checkboxes or
 icons. Needs Pillow and the DejaVu fonts (Debian: python3-pil,
 fonts-dejavu-core). Deterministic: the same files on every run.
 
-usage: generate_eval_set.py [output-dir]   (default: eval/ next to this file)
+usage: generate_eval_set.py [output-dir [seed]]
+    output-dir defaults to eval/ next to this file; another seed gives a
+    fresh set of the same kinds, for checking against held-out images.
 """
 import os
 import random
@@ -323,12 +325,13 @@ KINDS = [document, code_editor, slide, sidebar_and_main, table, metric_cards, ch
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "eval")
+    seed = int(sys.argv[2]) if len(sys.argv) > 2 else 0
     os.makedirs(out_dir, exist_ok=True)
     number = 0
     for round_index, (theme, size_px) in enumerate([(LIGHT, 13), (DARK, 12), (LIGHT, 11)]):
         for kind in KINDS:
             number += 1
-            rng = random.Random(number * 7919 + round_index)
+            rng = random.Random(number * 7919 + round_index + seed * 104729)
             image, truth = kind(rng, theme, size_px if kind is not slide else size_px + 2)
             stem = f"{number:02d}-{kind.__name__.replace('_', '-')}"
             image.save(os.path.join(out_dir, stem + ".png"), optimize=True)

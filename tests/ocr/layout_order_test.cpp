@@ -52,6 +52,22 @@ TEST(LayoutOrder, SidePanelComesBeforeTheMainPane) {
                           "main3"));
 }
 
+TEST(LayoutOrder, SidePanelItemsOffTheTextBaselinesAreNotATable) {
+  // Panel items and text lines pair up row by row, but each pair is half a
+  // line apart vertically.
+  std::vector<TextLine> engineLines;
+  for (int index = 0; index < 3; ++index) {
+    const int panelTop = 87 + index * 33;
+    engineLines.push_back(makeLine({{"item" + std::to_string(index), 20, panelTop, 60, 13}}));
+    engineLines.push_back(makeLine({{"text" + std::to_string(index), 250, panelTop + 6, 40, 13},
+                                    {"goes", 295, panelTop + 6, 40, 13},
+                                    {"on", 340, panelTop + 6, 20, 13}}));
+  }
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("item0", "item1", "item2", "text0 goes on", "text1 goes on",
+                          "text2 goes on"));
+}
+
 TEST(LayoutOrder, ColumnsOfRunningTextAreReadOneAfterTheOther) {
   std::vector<TextLine> engineLines;
   for (int row = 0; row < 4; ++row) {

@@ -20,7 +20,7 @@ inline TextLine makeLine(const std::vector<WordSpec>& words) {
   TextLine line;
   for (const WordSpec& spec : words) {
     const PixelBox box{spec.left, spec.top, spec.left + spec.width, spec.top + spec.height};
-    line.words.push_back(RecognizedWord{spec.text, spec.confidence, box});
+    line.words.push_back(RecognizedWord{spec.text, spec.confidence, box, box.bottom});
   }
   return line;
 }
