@@ -30,6 +30,18 @@ struct QuietErrorManager {
 
 void discardMessage(j_common_ptr /*info*/) {}
 
+// Files written by Adobe software (most CMYK JPEGs) store the inks
+// inverted: 255 is no ink.
+void cmykRowToRgb(const JSAMPLE* cmyk, JDIMENSION width, bool inverted, JSAMPLE* rgb) {
+  for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
+    const unsigned black = inverted ? cmyk[3] : 255U - cmyk[3];
+    for (int channel = 0; channel < 3; ++channel) {
+      const unsigned ink = inverted ? cmyk[channel] : 255U - cmyk[channel];
+      rgb[channel] = static_cast<JSAMPLE>(ink * black / 255U);
+    }
+  }
+}
+
 void refuseEndlessScans(j_common_ptr info) {
   auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
   if (decompress->input_scan_number > kMaxProgressiveScans) {
@@ -57,12 +69,12 @@ Pix* decodeIntoPix(const unsigned char* data, unsigned long size) {
   info.progress = &errors.progress;
   jpeg_mem_src(&info, data, size);
   jpeg_read_header(&info, TRUE);
-  if (!fitsPixelLimit(info.image_width, info.image_height) ||
-      info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+  if (!fitsPixelLimit(info.image_width, info.image_height)) {
     jpeg_destroy_decompress(&info);
     return nullptr;
   }
-  info.out_color_space = JCS_RGB;
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
   jpeg_start_decompress(&info);
   pix = createRgbPix(static_cast<int>(info.output_width), static_cast<int>(info.output_height))
             .release();
@@ -70,12 +82,16 @@ Pix* decodeIntoPix(const unsigned char* data, unsigned long size) {
     jpeg_destroy_decompress(&info);
     return nullptr;
   }
-  JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                                             info.output_width * 3, 1);
+  // Rows live in the decoder's own memory pool, freed with it on any exit.
+  JSAMPARRAY rows = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                              info.output_width * 4, 2);
   while (info.output_scanline < info.output_height) {
     const auto y = static_cast<int>(info.output_scanline);
-    jpeg_read_scanlines(&info, row, 1);
-    copyRgbRowToPix(row[0], y, pix);
+    jpeg_read_scanlines(&info, rows, 1);
+    if (cmyk) {
+      cmykRowToRgb(rows[0], info.output_width, info.saw_Adobe_marker != 0, rows[1]);
+    }
+    copyRgbRowToPix(rows[cmyk ? 1 : 0], y, pix);
   }
   jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);

@@ -100,6 +100,10 @@ TEST_F(OcrBinary, RelativePathStaysRelativeAndExtraArgumentsAreIgnored) {
   EXPECT_EQ(missing, error("File not found: data/../data/absent.png"));
 }
 
+TEST_F(OcrBinary, CmykJpegReadsTheTextBack) {
+  EXPECT_EQ(runAndParse({data("first_page_cmyk.jpg").string()}, 0).at("text"), kFirstPageText);
+}
+
 TEST_F(OcrBinary, ImageWithoutTextGivesTheEmptyResult) {
   writeBlankPng(400, 300, work("blank.png"));
   std::string line;
