@@ -72,7 +72,7 @@ TEST(LayoutOrder, ColumnsOfRunningTextAreReadOneAfterTheOther) {
   std::vector<TextLine> engineLines;
   for (int row = 0; row < 4; ++row) {
     for (const auto& [column, left] : {std::pair{"left", 30}, std::pair{"right", 520}}) {
-      std::vector<WordSpec> words;
+      std::vector<PlacedWord> words;
       for (int word = 0; word < 7; ++word) {
         words.push_back({std::string(column) + std::to_string(row), left + word * 60, 40 + row * 20,
                          50, kHeight});

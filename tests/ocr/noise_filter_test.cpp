@@ -11,7 +11,7 @@ using ::testing::ElementsAre;
 
 struct LeadingWordCase {
   const char* name;
-  WordSpec leading;
+  PlacedWord leading;
   bool removed;
 };
 

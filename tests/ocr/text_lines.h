@@ -7,7 +7,7 @@
 
 namespace mivo::ocr::testing {
 
-struct WordSpec {
+struct PlacedWord {
   std::string text;
   int left;
   int top;
@@ -16,11 +16,11 @@ struct WordSpec {
   float confidence = 95.0F;
 };
 
-inline TextLine makeLine(const std::vector<WordSpec>& words) {
+inline TextLine makeLine(const std::vector<PlacedWord>& words) {
   TextLine line;
-  for (const WordSpec& spec : words) {
-    const PixelBox box{spec.left, spec.top, spec.left + spec.width, spec.top + spec.height};
-    line.words.push_back(RecognizedWord{spec.text, spec.confidence, box, box.bottom});
+  for (const PlacedWord& placed : words) {
+    const PixelBox box{placed.left, placed.top, placed.left + placed.width, placed.top + placed.height};
+    line.words.push_back(RecognizedWord{placed.text, placed.confidence, box, box.bottom});
   }
   return line;
 }
