@@ -25,6 +25,12 @@ bool hasLetterOrDigit(const std::string& text) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
+std::size_t characterCount(const std::string& utf8) {
+  return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U;  // not a continuation byte
+  }));
+}
+
 bool isNumber(const std::string& text) {
   return std::all_of(text.begin(), text.end(),
                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
@@ -38,7 +44,7 @@ bool looksLikeBullet(const RecognizedWord& word) {
   if (!hasLetterOrDigit(word.text)) {
     return word.confidence < kMaxSymbolConfidence;
   }
-  if (word.text.size() > 2) {
+  if (characterCount(word.text) > 2) {
     return false;
   }
   if (isSquare(word.box)) {

@@ -31,6 +31,8 @@ INSTANTIATE_TEST_SUITE_P(
         LeadingWordCase{"UnsureSymbol", {"*", 20, 12, 8, 8, 30.0F}, true},
         LeadingWordCase{"UnsureNonAscii", {"\xC2\xAE", 20, 12, 9, 9, 45.0F}, true},
         LeadingWordCase{"UnsureSingleLetter", {"e", 20, 14, 7, 6, 45.0F}, true},
+        LeadingWordCase{"UnsureTwoCharactersInThreeBytes", {"e\xC2\xA2", 20, 14, 12, 8, 55.0F},
+                        true},
         LeadingWordCase{"SquareIconReadAsDigit", {"0", 20, 8, 16, 16, 58.0F}, true},
         LeadingWordCase{"SureSymbol", {"=", 20, 14, 7, 4, 93.0F}, false},
         LeadingWordCase{"UnsureNumber", {"12", 20, 10, 14, 9, 0.0F}, false},
