@@ -13,6 +13,13 @@
 #include <iterator>
 
 namespace mivo::ocr {
+namespace {
+
+// The whole file is read into memory. No image within the pixel limit needs
+// more than this, even uncompressed at 16 bits per channel with alpha.
+constexpr std::uintmax_t kMaxFileBytes = 1ULL << 30;
+
+}  // namespace
 
 FileImageDecoder::FileImageDecoder() {
   heif_init(nullptr);
@@ -25,7 +32,8 @@ std::optional<ImageSource> FileImageDecoder::createSource(const std::string& pat
   // Only regular files: a directory has no bytes, and a FIFO or device could
   // block or never end.
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
+  if (!std::filesystem::is_regular_file(path, error) ||
+      std::filesystem::file_size(path, error) > kMaxFileBytes || error) {
     return std::nullopt;
   }
   std::ifstream file(path, std::ios::binary);

@@ -15,7 +15,8 @@ struct ImageSource {
 class ImageDecoder {
  public:
   virtual ~ImageDecoder() = default;
-  // None when the file cannot be read (a directory, no permission).
+  // None when the file cannot be read (a directory, no permission, over
+  // 1 GiB).
   virtual std::optional<ImageSource> createSource(const std::string& path) = 0;
   // The first image of the file; empty for unknown formats, damaged data
   // or images too large to decode.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,9 +74,14 @@ TEST_F(OcrBinary, InvalidUtf8PathStillGivesOneLine) {
   EXPECT_EQ(runAndParse({path}, 1), error("File not found: " + shown));
 }
 
-TEST_F(OcrBinary, DirectoryFailsAsImageSource) {
-  const std::string path = work("").string();
-  EXPECT_EQ(runAndParse({path}, 1), error("Failed to create image source from: " + path));
+TEST_F(OcrBinary, DirectoryFifoAndHugeFileFailAsImageSource) {
+  ASSERT_EQ(mkfifo(work("fifo").c_str(), 0600), 0);
+  std::ofstream(work("huge.bin")).close();
+  fs::resize_file(work("huge.bin"), (1ULL << 30) + 1);  // sparse: takes no disk space
+  for (const std::string& path :
+       {work("").string(), work("fifo").string(), work("huge.bin").string()}) {
+    EXPECT_EQ(runAndParse({path}, 1), error("Failed to create image source from: " + path));
+  }
 }
 
 TEST_F(OcrBinary, UndecodableFilesFailToLoad) {
