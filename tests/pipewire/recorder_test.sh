@@ -36,10 +36,10 @@ size="$(stat -c %s "$work/tone.wav")"
 recorder_pid=$!
 sleep 1
 pw-metadata -n default 0 default.audio.sink '{"name":"gone"}' Spa:String:JSON >/dev/null
-for _ in $(seq 100); do grep -q "went silent" "$work/lost-err.txt" && break; sleep 0.05; done
+for _ in $(seq 400); do grep -q "went silent" "$work/lost-err.txt" && break; sleep 0.05; done
 grep -q "went silent" "$work/lost-err.txt" || fail "no notice of the lost output"
 pactl set-default-sink B
-for _ in $(seq 100); do grep -q "frames resumed" "$work/lost-err.txt" && break; sleep 0.05; done
+for _ in $(seq 400); do grep -q "frames resumed" "$work/lost-err.txt" && break; sleep 0.05; done
 grep -q "frames resumed" "$work/lost-err.txt" || fail "no notice of resumed frames"
 
 # Ctrl-C: the recording ends early, cleanly, with its file.
@@ -54,10 +54,10 @@ pactl set-default-sink A
 # A host killed while capturing leaves no node or link of ours behind.
 "$recorder" 30 "$work/killed.wav" >/dev/null 2>&1 &
 recorder_pid=$!
-for _ in $(seq 100); do pw-link -l | grep -q "mivo-capture" && break; sleep 0.05; done
+for _ in $(seq 400); do pw-link -l | grep -q "mivo-capture" && break; sleep 0.05; done
 pw-link -l | grep -q "mivo-capture" || fail "the capture node was never linked"
 kill -KILL "$recorder_pid"
 wait "$recorder_pid" 2>/dev/null || true
-for _ in $(seq 100); do (pw-link -l; pw-cli ls Node) | grep -q "mivo-capture" || break; sleep 0.05; done
+for _ in $(seq 400); do (pw-link -l; pw-cli ls Node) | grep -q "mivo-capture" || break; sleep 0.05; done
 if (pw-link -l; pw-cli ls Node) | grep -q "mivo-capture"; then fail "a killed host left its capture behind"; fi
 echo "recorder: ok"
