@@ -92,9 +92,9 @@ const std::vector<Case>& cases() {
   return all;
 }
 
-AudioBufferList makeList(std::vector<BufferSpec>& specs, std::vector<AudioBuffer>& storage) {
+AudioBufferList makeList(std::vector<BufferSpec>& layout, std::vector<AudioBuffer>& storage) {
   storage.clear();
-  for (auto& s : specs) {
+  for (auto& s : layout) {
     AudioBuffer b;
     b.mNumberChannels = s.channels;
     b.mDataByteSize = s.byteSize.value_or(static_cast<std::uint32_t>(s.samples.size() * 4));

@@ -29,12 +29,12 @@ bool hasKind(const PropertyValue& value, Kind kind) {
 // A dictionary with exactly these keys, once each, of these kinds.
 bool hasExactly(const PropertyValue& value, std::initializer_list<KeySpec> keys) {
   if (!value.isDictionary() || value.dictionary().size() != keys.size()) return false;
-  return std::all_of(keys.begin(), keys.end(), [&](const KeySpec& spec) {
+  return std::all_of(keys.begin(), keys.end(), [&](const KeySpec& wanted) {
     const auto& entries = value.dictionary();
     const auto count = std::count_if(entries.begin(), entries.end(),
-                                     [&](const auto& entry) { return entry.first == spec.key; });
-    const auto* found = value.find(std::string(spec.key));
-    return count == 1 && hasKind(*found, spec.kind);
+                                     [&](const auto& entry) { return entry.first == wanted.key; });
+    const auto* found = value.find(std::string(wanted.key));
+    return count == 1 && hasKind(*found, wanted.kind);
   });
 }
 
