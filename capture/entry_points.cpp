@@ -45,13 +45,25 @@ std::shared_ptr<TapCapture> registerNewCapture(void* ctx, mivo_frame_callback on
   return currentTap;
 }
 
+// Starts a registered capture; one that throws (thread or memory
+// exhaustion) is stopped and unregistered like a failed build.
+std::int32_t startRegistered(const std::shared_ptr<TapCapture>& capture) {
+  try {
+    return capture->start();
+  } catch (const std::exception& error) {
+    capture->stop();
+    setLastError((std::string("could not start capture: ") + error.what()).c_str());
+    return MIVO_TAP_TAP_FAILED;
+  }
+}
+
 std::int32_t startCapture(void* ctx, mivo_frame_callback onFrame, mivo_stopped_callback onStopped) {
   const std::shared_ptr<TapCapture> capture = registerNewCapture(ctx, onFrame, onStopped);
   if (!capture) {
     setLastError("already capturing");
     return MIVO_TAP_ALREADY_CAPTURING;
   }
-  const std::int32_t rc = capture->start();
+  const std::int32_t rc = startRegistered(capture);
   if (rc != MIVO_TAP_OK) {
     unregisterIfCurrent(capture);
     return rc;

@@ -19,6 +19,7 @@ char* lastErrorStorage = nullptr;
 
 void setLastError(const char* text) {
   char* copy = strdup(text);
+  if (copy == nullptr) return;  // out of memory: keep the previous text
   char* old = nullptr;
   {
     std::lock_guard guard(errorLock());

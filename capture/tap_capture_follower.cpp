@@ -32,7 +32,10 @@ void TapCapture::rebuildCheckLocked() {
     device = audio::kAudioObjectUnknown;
   const std::optional<std::string> uid = deviceUID(hardware, device);
   if (!uid) return;
-  if (boundOutputUID && sameUID(*boundOutputUID, *uid)) return;
+  // Same device and the chain still answers: nothing to do. A chain whose
+  // aggregate device no longer answers (its device went away and came back
+  // under the same UID, or the sound server restarted) is rebuilt.
+  if (boundOutputUID && sameUID(*boundOutputUID, *uid) && deviceUID(hardware, aggregateID)) return;
 
   logLine("default output changed " + boundOutputUID.value_or("?") + " \u2192 " + *uid +
           " \u2014 rebuilding");

@@ -4,10 +4,27 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 
 namespace mivo::platform {
+
+namespace {
+// An item that throws (only memory exhaustion can make ours throw) must not
+// end the process or the queue: the item is abandoned, the next one runs.
+void runGuarded(const std::function<void()>& item) {
+  try {
+    item();
+  } catch (...) {
+  }
+}
+
+void nameCurrentThread(const std::string& label) {
+  // Linux limits thread names to 15 bytes.
+  pthread_setname_np(pthread_self(), label.substr(0, 15).c_str());
+}
+}  // namespace
 
 struct SerialQueue::State {
   std::mutex mutex;
@@ -25,19 +42,13 @@ struct SerialQueue::State {
       auto item = std::move(items.front());
       items.pop_front();
       lock.unlock();
-      item();
+      runGuarded(item);
       item = nullptr;  // captured state is released outside the lock too
       lock.lock();
     }
   }
 };
 
-namespace {
-void nameCurrentThread(const std::string& label) {
-  // Linux limits thread names to 15 bytes.
-  pthread_setname_np(pthread_self(), label.substr(0, 15).c_str());
-}
-}  // namespace
 
 SerialQueue::SerialQueue(std::string label)
     : label_(std::move(label)), state_(std::make_shared<State>()) {
@@ -76,14 +87,20 @@ void SerialQueue::sync(const std::function<void()>& work) {
   std::mutex doneMutex;
   std::condition_variable doneSignal;
   bool done = false;
+  std::exception_ptr failure;
   async([&] {
-    work();
+    try {
+      work();
+    } catch (...) {
+      failure = std::current_exception();  // rethrown on the waiting thread
+    }
     std::lock_guard lock(doneMutex);
     done = true;
     doneSignal.notify_one();
   });
   std::unique_lock lock(doneMutex);
   doneSignal.wait(lock, [&] { return done; });
+  if (failure) std::rethrow_exception(failure);
 }
 
 bool SerialQueue::isCurrent() const {

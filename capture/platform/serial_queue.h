@@ -23,8 +23,9 @@ class SerialQueue {
   const std::string& label() const { return label_; }
 
   void async(std::function<void()> work);
-  // Returns after work has run. Called from this queue's own thread, it runs
-  // work in place: waiting on itself would hang forever.
+  // Returns after work has run, rethrowing what it threw. Called from this
+  // queue's own thread, it runs work in place: waiting on itself would hang
+  // forever.
   void sync(const std::function<void()>& work);
   bool isCurrent() const;
 

@@ -132,6 +132,23 @@ TEST_F(FollowerTest, UnboundCaptureFailingAgainCallsStoppedAgain) {
   EXPECT_EQ(countLoggedStartingWith("default output changed ?"), 1u);
 }
 
+TEST_F(FollowerTest, DeviceBackUnderTheSameUIDGetsANewChain) {
+  const auto a = addDefaultOutput("A");
+  sim().addSource(audio::sim::constantSignal(0.5f));
+  ASSERT_EQ(startCapture(), 0);
+  sim().removeOutputDevice(a);  // no default now: the dead chain stays, nothing is logged
+  capture->flushQueues();
+  sim().deliverCycles(1);
+  EXPECT_EQ(host.frameCallCount(), 0);
+  clearLog();
+  switchTo(sim().addOutputDevice({"A", 48000, true}));
+  EXPECT_EQ(log().front(), logged("default output changed A" + arrow + "A" + dash + "rebuilding"));
+  EXPECT_TRUE(logContains("rebuild OK on A"));
+  sim().deliverCycles(1);
+  EXPECT_EQ(host.frameCallCount(), 1);
+  EXPECT_EQ(sim().liveCounts().aggregateDevices, 1u);
+}
+
 TEST_F(FollowerTest, TwoQuickNotificationsRebuildOnce) {
   addDefaultOutput("A");
   ASSERT_EQ(startCapture(), 0);

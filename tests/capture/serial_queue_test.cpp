@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace mivo::platform {
@@ -73,6 +74,15 @@ TEST(SerialQueue, CanBeDestroyedByAnItemRunningOnIt) {
     done.set_value();
   });
   EXPECT_EQ(done.get_future().wait_for(10s), std::future_status::ready);
+}
+
+TEST(SerialQueue, AThrowingItemNeitherEndsTheQueueNorHangsSync) {
+  SerialQueue queue("test.throw");
+  queue.async([] { throw std::runtime_error("async"); });
+  EXPECT_THROW(queue.sync([] { throw std::runtime_error("sync"); }), std::runtime_error);
+  bool ran = false;
+  queue.sync([&] { ran = true; });
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace

@@ -49,8 +49,9 @@ std::shared_ptr<const sim::RenderedCycle> SimulatedAudioSystem::renderNextCycle(
   std::uint64_t firstFrame = 0;
   {
     std::lock_guard lock(mutex_);
-    const bool anyStarted = std::any_of(procs_.begin(), procs_.end(),
-                                        [](const auto& entry) { return entry.second.started; });
+    const bool anyStarted = std::any_of(procs_.begin(), procs_.end(), [&](const auto& entry) {
+      return deliversLocked(entry.second);
+    });
     if (!anyStarted) return nullptr;
     for (const auto& [id, signal] : sources_) sources.push_back(signal);
     layout = layout_;
@@ -66,7 +67,7 @@ void SimulatedAudioSystem::postCycle(const std::shared_ptr<const sim::RenderedCy
                                      const std::shared_ptr<CycleCountdown>& countdown) {
   std::lock_guard lock(mutex_);
   for (const auto& [key, proc] : procs_) {
-    if (!proc.started) continue;
+    if (!deliversLocked(proc)) continue;
     if (countdown) countdown->add();
     proc.queue->async([block = proc.block, cycle, countdown] {
       AudioBufferList output;  // the system's output: left empty

@@ -117,7 +117,8 @@ OSStatus SimulatedAudioSystem::readDeviceUIDLocked(AudioObjectID object, void* o
   std::optional<std::string> uid;
   if (const auto device = devices_.find(object); device != devices_.end())
     uid = device->second.uid;
-  else if (const auto aggregate = aggregates_.find(object); aggregate != aggregates_.end())
+  else if (const auto aggregate = aggregates_.find(object);
+           aggregate != aggregates_.end() && !aggregate->second.orphaned)
     uid = aggregate->second.uid;
   else
     return kErrBadObject;

@@ -69,7 +69,11 @@ AudioObjectID SimulatedAudioSystem::addOutputDevice(OutputDevice device) {
 
 void SimulatedAudioSystem::removeOutputDevice(AudioObjectID device) {
   std::lock_guard lock(mutex_);
-  devices_.erase(device);
+  if (const auto removed = devices_.find(device); removed != devices_.end()) {
+    for (auto& [id, aggregate] : aggregates_)
+      if (aggregate.masterUID == removed->second.uid) aggregate.orphaned = true;
+    devices_.erase(removed);
+  }
   if (defaultOutput_ != device) return;
   defaultOutput_ = kAudioObjectUnknown;
   notifyDefaultOutputLocked();
@@ -192,8 +196,13 @@ const SimulatedAudioSystem::OutputDevice* SimulatedAudioSystem::formatSourceLock
     AudioObjectID object) const {
   if (const auto device = devices_.find(object); device != devices_.end()) return &device->second;
   if (const auto aggregate = aggregates_.find(object); aggregate != aggregates_.end())
-    return deviceByUIDLocked(aggregate->second.masterUID);
+    return aggregate->second.orphaned ? nullptr : deviceByUIDLocked(aggregate->second.masterUID);
   return nullptr;
+}
+
+bool SimulatedAudioSystem::deliversLocked(const IOProc& proc) const {
+  const auto aggregate = aggregates_.find(proc.device);
+  return proc.started && (aggregate == aggregates_.end() || !aggregate->second.orphaned);
 }
 
 }  // namespace mivo::audio

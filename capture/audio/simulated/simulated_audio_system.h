@@ -93,6 +93,7 @@ class SimulatedAudioSystem final : public AudioHardware {
   void setOwnProcessVisible(bool visible);
   AudioObjectID addOutputDevice(OutputDevice device);
   // Removing the default output leaves none and notifies the listeners.
+  // Aggregate devices built around the removed device stop working.
   void removeOutputDevice(AudioObjectID device);
   // 0 for none. Always notifies the listeners, also when the device is the
   // same: a real system may report a change that changed nothing.
@@ -163,6 +164,10 @@ class SimulatedAudioSystem final : public AudioHardware {
   struct Aggregate {
     std::string uid;
     std::string masterUID;
+    // Its master device was removed: like a device that is gone, it answers
+    // no read and delivers no cycle, even if a device with the same UID
+    // comes back.
+    bool orphaned = false;
   };
   // A proc or listener is cut off when its removal failed: it stays
   // counted, but its queue is never touched again.
@@ -203,6 +208,8 @@ class SimulatedAudioSystem final : public AudioHardware {
   OSStatus readStreamFormatLocked(AudioObjectID object, void* outData);
   OSStatus readNominalRateLocked(AudioObjectID object, void* outData);
   OSStatus createAggregateLocked(const PropertyValue& description, AudioObjectID* outDeviceID);
+  // Started, and not on an orphaned aggregate device.
+  bool deliversLocked(const IOProc& proc) const;
   // The IO proc named by procID on device, or nullptr.
   IOProc* procLocked(AudioObjectID device, IOProcID procID);
 
