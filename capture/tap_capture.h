@@ -54,7 +54,6 @@ class TapCapture : public std::enable_shared_from_this<TapCapture> {
 
   // Observation for tests.
   std::int64_t deliveredCycles() const { return callbackCount.load(std::memory_order_relaxed); }
-  std::int32_t currentRate() const { return cachedRate.load(std::memory_order_relaxed); }
 
  private:
   std::int32_t buildAndStartLocked();
