@@ -60,15 +60,22 @@ CaptureStream::CaptureStream(pw_core* core, const std::string& nodeName,
   // process tap makes our links; processing runs on PipeWire's data thread.
   auto flags = pw_stream_flags(PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
   if (pw_stream_connect(stream_, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1) < 0) {
-    spa_hook_remove(listener_.get());
-    pw_stream_destroy(stream_);
+    destroyStream();
     throw std::runtime_error("pw_stream_connect failed");
   }
 }
 
-CaptureStream::~CaptureStream() {
+CaptureStream::~CaptureStream() { destroyStream(); }
+
+// onProcess runs on the data thread, and removing the hook that carries it
+// also clears the stream's real-time callback pair, unsynchronised with that
+// thread. Disconnecting first takes the node off the data loop and waits for
+// it there, so no cycle is running or can start once the hook goes.
+void CaptureStream::destroyStream() {
+  pw_stream_disconnect(stream_);
   spa_hook_remove(listener_.get());
   pw_stream_destroy(stream_);
+  stream_ = nullptr;
 }
 
 std::uint32_t CaptureStream::nodeId() const {

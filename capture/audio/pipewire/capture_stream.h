@@ -47,6 +47,7 @@ class CaptureStream {
   static void onProcess(void* data);
   static void onParamChanged(void* data, std::uint32_t id, const spa_pod* param);
   static void onStateChanged(void* data, int old, int state, const char* error);
+  void destroyStream();
 
   pw_stream* stream_ = nullptr;
   std::unique_ptr<spa_hook> listener_;
