@@ -16,6 +16,16 @@ cleanup() {
 trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; for f in "$work"/*.txt; do echo "--- $f"; cat "$f"; done >&2; exit 1; }
+# Whether the output of a command names our capture. Read whole first: with
+# pipefail, grep -q quitting early could fail the writer (SIGPIPE) and so the
+# whole pipeline, although it matched.
+names_capture() {
+  local listing
+  listing="$("$@" 2>/dev/null)"
+  [[ "$listing" == *mivo-capture* ]]
+}
+capture_linked() { names_capture pw-link -l; }
+server_shows_capture() { capture_linked || names_capture pw-cli ls Node; }
 field() { sed -n "s/^$1: \([0-9.]*\).*/\1/p" "$2"; }
 
 "$player" 440 0 &
@@ -54,10 +64,10 @@ pactl set-default-sink A
 # A host killed while capturing leaves no node or link of ours behind.
 "$recorder" 30 "$work/killed.wav" >/dev/null 2>&1 &
 recorder_pid=$!
-for _ in $(seq 400); do pw-link -l | grep -q "mivo-capture" && break; sleep 0.05; done
-pw-link -l | grep -q "mivo-capture" || fail "the capture node was never linked"
+for _ in $(seq 400); do capture_linked && break; sleep 0.05; done
+capture_linked || fail "the capture node was never linked"
 kill -KILL "$recorder_pid"
 wait "$recorder_pid" 2>/dev/null || true
-for _ in $(seq 400); do (pw-link -l; pw-cli ls Node) | grep -q "mivo-capture" || break; sleep 0.05; done
-if (pw-link -l; pw-cli ls Node) | grep -q "mivo-capture"; then fail "a killed host left its capture behind"; fi
+for _ in $(seq 400); do server_shows_capture || break; sleep 0.05; done
+if server_shows_capture; then fail "a killed host left its capture behind"; fi
 echo "recorder: ok"
