@@ -11,7 +11,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "audio/pipewire/pipewire_audio_hardware.h"
@@ -402,90 +401,6 @@ TEST(ServerLoss, ACaptureWhoseServerDiesNeitherCrashesNorHangs) {
   EXPECT_EQ(hardware.removePropertyListener(kAudioObjectSystemObject,
                                             kDefaultOutputDeviceAddress, queue, listener),
             kNoErr);
-}
-
-// Run in a session of their own: they stop and start its server.
-TEST(ServerRestart, ReconnectsByItselfAndTellsListenersWhileTheLostSessionsObjectsStayGone) {
-  PipeWireAudioHardware hardware;
-  platform::SerialQueue queue("test.io");
-  std::atomic<int> calls = 0;
-  std::atomic<bool> onQueue = true;
-  auto listener = std::make_shared<const PropertyListener>([&](std::uint32_t, const PropertyAddress*) {
-    onQueue = onQueue && queue.isCurrent();
-    ++calls;
-  });
-  ASSERT_EQ(hardware.addPropertyListener(kAudioObjectSystemObject, kDefaultOutputDeviceAddress,
-                                         queue, listener),
-            kNoErr);
-  auto lost = std::make_unique<CaptureChain>(hardware, queue);
-  ASSERT_NE(lost->proc, nullptr);
-  ASSERT_TRUE(eventually(5s, [&] { return lost->received->cycleCount() > 10; }));
-  auto lostUID = uidOf(hardware, lost->aggregate);
-  ASSERT_TRUE(lostUID);
-  EXPECT_EQ(lostUID->rfind("test.tap.", 0), 0u);
-
-  int callsBefore = calls;
-  ASSERT_TRUE(pwtest::sessionCommand("stop"));
-  EXPECT_TRUE(eventually(5s, [&] { return calls > callsBefore; }));
-  EXPECT_EQ(uidOf(hardware, lost->aggregate), std::nullopt);
-  // Retrying every half second while nothing answers adds no thread and
-  // keeps no descriptor.
-  int threads = pwtest::threadCount();
-  int descriptors = pwtest::openDescriptorCount();
-  std::this_thread::sleep_for(3s);
-  EXPECT_EQ(pwtest::threadCount(), threads);
-  EXPECT_LT(pwtest::openDescriptorCount() - descriptors, 3);
-  int callsWhileAway = calls;
-
-  ASSERT_TRUE(pwtest::sessionCommand("start"));
-  // Nothing reads meanwhile: only the backend's own retry can bring this.
-  EXPECT_TRUE(eventually(20s, [&] { return calls > callsWhileAway; }));
-  AudioObjectID output = 0;
-  EXPECT_TRUE(eventually(10s, [&] {
-    return read(hardware, kAudioObjectSystemObject, kDefaultOutputDeviceAddress, output) == kNoErr &&
-           uidOf(hardware, output) == "A";
-  }));
-  // Same id, new server: the lost aggregate does not come back with it.
-  EXPECT_EQ(uidOf(hardware, lost->aggregate), std::nullopt);
-  AudioStreamBasicDescription format;
-  EXPECT_NE(read(hardware, lost->aggregate, kInputStreamFormatAddress, format), kNoErr);
-  double rate = 0;
-  EXPECT_NE(read(hardware, lost->aggregate, kNominalSampleRateAddress, rate), kNoErr);
-  EXPECT_NE(hardware.deviceStart(lost->aggregate, lost->proc), kNoErr);
-  lost.reset();  // its teardown meets objects that are gone
-
-  CaptureChain fresh(hardware, queue);
-  ASSERT_NE(fresh.proc, nullptr);
-  EXPECT_EQ(uidOf(hardware, fresh.aggregate).value_or("").rfind("test.tap.", 0), 0u);
-  EXPECT_TRUE(eventually(5s, [&] { return fresh.received->cycleCount() > 10; }));
-  EXPECT_TRUE(onQueue);
-  fresh.tearDown();
-  EXPECT_EQ(hardware.removePropertyListener(kAudioObjectSystemObject,
-                                            kDefaultOutputDeviceAddress, queue, listener),
-            kNoErr);
-}
-
-TEST(ServerRestart, ABackendRetryingForAServerThatStaysAwayIsDestroyedPromptly) {
-  auto hardware = std::make_unique<PipeWireAudioHardware>();
-  platform::SerialQueue queue("test.io");
-  std::atomic<int> calls = 0;
-  auto listener = std::make_shared<const PropertyListener>(
-      [&](std::uint32_t, const PropertyAddress*) { ++calls; });
-  ASSERT_EQ(hardware->addPropertyListener(kAudioObjectSystemObject, kDefaultOutputDeviceAddress,
-                                          queue, listener),
-            kNoErr);
-  CaptureChain chain(*hardware, queue);
-  ASSERT_NE(chain.proc, nullptr);
-  ASSERT_TRUE(pwtest::sessionCommand("stop"));
-  ASSERT_TRUE(eventually(5s, [&] { return calls > 0; }));
-  std::this_thread::sleep_for(1200ms);  // a few retries
-  chain.tearDown();
-  hardware->removePropertyListener(kAudioObjectSystemObject, kDefaultOutputDeviceAddress, queue,
-                                   listener);
-  auto started = std::chrono::steady_clock::now();
-  hardware.reset();
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
-  EXPECT_TRUE(pwtest::sessionCommand("start"));
 }
 
 }  // namespace

@@ -4,12 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "mivo_capture.h"
@@ -229,62 +226,6 @@ TEST_F(CaptureOnPipeWire, NoFrameCallbackOnceStopHasReturned) {
     host.frames = 0;
     host.stopReturned = false;
   }
-}
-
-// Run in a session of their own: they stop and start its server.
-class CaptureAcrossServerRestart : public ::testing::Test {
- protected:
-  void TearDown() override {
-    host.stop();
-    std::lock_guard lock(host.mutex);
-    EXPECT_EQ(host.framesAfterStop, 0) << "frame callback after mivo_tap_stop returned";
-    EXPECT_EQ(host.badFrames, 0);
-  }
-
-  LogLines log;
-  Host host;
-};
-
-TEST_F(CaptureAcrossServerRestart, FramesWithTheToneResumeOnTheReturnedServer) {
-  auto foreign = std::make_unique<mivo::pwtest::ForeignPlayer>(440);
-  ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
-  ASSERT_TRUE(eventually(5s, [&] { return host.amplitudeNow(440) > 0.2; }));
-
-  ASSERT_TRUE(mivo::pwtest::sessionCommand("restart"));
-  // The player's stream ended with the old server.
-  foreign.reset();
-  foreign = std::make_unique<mivo::pwtest::ForeignPlayer>(440);
-  // Same output, but the chain died with the server: rebuilt on the new one.
-  EXPECT_TRUE(eventually(20s, [&] {
-    return log.contains("[mivo-tap] default output changed A \u2192 A \u2014 rebuilding");
-  }));
-  EXPECT_TRUE(eventually(20s, [&] { return log.contains("[mivo-tap] rebuild OK on A"); }));
-  EXPECT_TRUE(eventually(20s, [&] { return host.amplitudeNow(440) > 0.2; }));
-  EXPECT_EQ(host.stoppedCalls, 0);
-}
-
-TEST_F(CaptureAcrossServerRestart, WhileTheServerIsAwayStopAndStartReturnAndAStartAfterItsReturnWorks) {
-  ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
-  ASSERT_TRUE(eventually(5s, [&] { return host.frameCount() > 0; }));
-  ASSERT_TRUE(mivo::pwtest::sessionCommand("stop"));
-  std::this_thread::sleep_for(1500ms);  // the loss is seen and retried a few times
-
-  auto began = std::chrono::steady_clock::now();
-  host.stop();
-  EXPECT_EQ(host.start(), MIVO_TAP_TAP_FAILED);
-  EXPECT_STREQ(mivo_capture_last_error(), "could not translate own PID to a process object");
-  host.stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - began, 10s);
-  {
-    std::lock_guard lock(host.mutex);
-    EXPECT_EQ(host.framesAfterStop, 0);
-    host.stopReturned = false;
-    host.frames = 0;
-  }
-
-  ASSERT_TRUE(mivo::pwtest::sessionCommand("start"));
-  ASSERT_TRUE(eventually(20s, [&] { return host.start() == MIVO_TAP_OK; })) << mivo_capture_last_error();
-  EXPECT_TRUE(eventually(5s, [&] { return host.frameCount() > 4800; }));
 }
 
 // Run with PIPEWIRE_REMOTE naming no server.

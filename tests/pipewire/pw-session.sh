@@ -6,8 +6,6 @@
 #   pw-session.sh start DIR   start the daemons; DIR/env holds the variables a
 #                             client needs, DIR/pids their process ids
 #   pw-session.sh stop DIR    stop the daemons by their recorded ids
-#   pw-session.sh restart DIR stop them, then start a fresh session in DIR
-#                             (the same runtime folder, so clients find it)
 #   pw-session.sh run CMD...  start, run CMD inside the session, stop (also
 #                             when CMD fails or the script is interrupted)
 set -euo pipefail
@@ -51,9 +49,7 @@ start_session() {
   command -v pipewire >/dev/null || die "pipewire is not installed"
   mkdir -p "$dir"
   dir="$(cd "$dir" && pwd)"
-  # The pulse server checks for its folder and then makes it, racing with
-  # whoever else makes it first ("File exists", and it exits): made here.
-  mkdir -p -m 700 "$dir/run" "$dir/run/pulse"
+  mkdir -p -m 700 "$dir/run"
   : >"$dir/pids"
   session_env "$dir" >"$dir/env"
   (
@@ -122,7 +118,6 @@ run_in_session() {
 case "${1:-}" in
   start) [[ $# -eq 2 ]] || die "usage: $0 start DIR"; start_session "$2"; cat "$2/env" ;;
   stop)  [[ $# -eq 2 ]] || die "usage: $0 stop DIR"; stop_session "$2" ;;
-  restart) [[ $# -eq 2 ]] || die "usage: $0 restart DIR"; stop_session "$2"; start_session "$2" ;;
   run)   [[ $# -ge 2 ]] || die "usage: $0 run CMD..."; shift; run_in_session "$@" ;;
-  *) die "usage: $0 start DIR | stop DIR | restart DIR | run CMD..." ;;
+  *) die "usage: $0 start DIR | stop DIR | run CMD..." ;;
 esac

@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <numbers>
 #include <stdexcept>
@@ -63,12 +62,6 @@ std::string commandOutput(const std::string& command) {
 }
 
 bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-bool sessionCommand(const std::string& verb) {
-  const char* folder = std::getenv("MIVO_PW_SESSION_DIR");
-  if (folder == nullptr) return false;
-  return run(std::string(MIVO_PW_SESSION_SCRIPT) + " " + verb + " '" + folder + "' >/dev/null");
-}
 
 bool eventually(std::chrono::milliseconds timeout, const std::function<bool()>& condition) {
   auto deadline = std::chrono::steady_clock::now() + timeout;

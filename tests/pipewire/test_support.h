@@ -48,10 +48,6 @@ std::string commandOutput(const std::string& command);
 // Runs a shell command; true when it exited with 0.
 bool run(const std::string& command);
 
-// Runs "pw-session.sh VERB DIR" on the session this test runs in
-// (stop, start, restart); false when it failed or there is no session.
-bool sessionCommand(const std::string& verb);
-
 // Polls condition every 20 ms until it holds or the timeout passed.
 bool eventually(std::chrono::milliseconds timeout, const std::function<bool()>& condition);
 

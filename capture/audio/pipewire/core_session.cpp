@@ -8,19 +8,27 @@
 
 namespace mivo::audio::pipewire {
 
-std::unique_ptr<CoreSession> CoreSession::open(ThreadLoop& loop, Events events) {
-  std::unique_ptr<CoreSession> session(new CoreSession(loop, std::move(events)));
-  if (!session->start()) return nullptr;
+namespace {
+constexpr std::chrono::milliseconds kConnectTimeout{3000};
+// The session manager, not the server, answers for its metadata, so its
+// properties may come after our round trips.
+constexpr std::chrono::milliseconds kDefaultOutputTimeout{1000};
+}  // namespace
+
+std::unique_ptr<CoreSession> CoreSession::connect(ThreadLoop& loop,
+                                                  std::function<void()> defaultOutputChanged) {
+  std::unique_ptr<CoreSession> session(new CoreSession(loop, std::move(defaultOutputChanged)));
+  if (!session->open()) return nullptr;
   return session;
 }
 
-CoreSession::CoreSession(ThreadLoop& loop, Events events)
+CoreSession::CoreSession(ThreadLoop& loop, std::function<void()> defaultOutputChanged)
     : loop_(loop),
-      events_(std::move(events)),
+      defaultOutputChanged_(std::move(defaultOutputChanged)),
       coreListener_(std::make_unique<spa_hook>()),
       registryListener_(std::make_unique<spa_hook>()) {}
 
-bool CoreSession::start() {
+bool CoreSession::open() {
   core_ = pw_context_connect(loop_.context(), nullptr, 0);
   if (core_ == nullptr) return false;
   alive_ = true;
@@ -52,20 +60,15 @@ bool CoreSession::start() {
   if (registry_ == nullptr) return false;
   graph_ = std::make_unique<GraphModel>(registry_, [this] { scheduleReconcile(); });
   follower_ = std::make_unique<DefaultOutputFollower>(registry_, [this] {
-    loop_.signal();  // someone may be waiting for the first default output
-    if (inUse_ && events_.defaultOutputChanged) events_.defaultOutputChanged();
+    if (defaultOutputChanged_) defaultOutputChanged_();
   });
   pw_registry_add_listener(registry_, registryListener_.get(), &registryEvents, this);
   // The first round trip brings the globals (and binds what we follow); the
   // second the info of what was bound.
-  openSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
-  return true;
-}
-
-bool CoreSession::isSettled(Clock::time_point now) const {
-  if (!alive_ || !graphReadAt_) return false;
-  return !follower_->hasMetadata() || follower_->sinkName() ||
-         now - *graphReadAt_ >= kDefaultOutputTimeout;
+  if (!roundTrip(kConnectTimeout) || !roundTrip(kConnectTimeout)) return false;
+  if (follower_->hasMetadata())
+    loop_.waitFor(kDefaultOutputTimeout, [&] { return !alive_ || follower_->sinkName(); });
+  return alive_;
 }
 
 CoreSession::~CoreSession() {
@@ -82,6 +85,12 @@ CoreSession::~CoreSession() {
     spa_hook_remove(coreListener_.get());
     pw_core_disconnect(core_);
   }
+}
+
+bool CoreSession::roundTrip(std::chrono::milliseconds timeout) {
+  if (!alive_) return false;
+  int seq = pw_core_sync(core_, PW_ID_CORE, 0);
+  return loop_.waitFor(timeout, [&] { return !alive_ || lastDoneSeq_ >= seq; }) && alive_;
 }
 
 void CoreSession::scheduleReconcile() {
@@ -105,14 +114,7 @@ void CoreSession::onGlobalRemoved(std::uint32_t id) {
 
 void CoreSession::onDone(std::uint32_t id, int seq) {
   if (id != PW_ID_CORE) return;
-  if (seq == openSeq_) {
-    if (++openRoundTrips_ < 2) {
-      openSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
-    } else {
-      openSeq_ = -1;
-      graphReadAt_ = Clock::now();
-    }
-  }
+  lastDoneSeq_ = seq;
   if (seq == reconcileSeq_) {
     reconcileSeq_ = -1;
     reconcile();
@@ -129,7 +131,7 @@ void CoreSession::onError(std::uint32_t id, int res) {
   if (id != PW_ID_CORE || res != -EPIPE) return;
   alive_ = false;
   loop_.signal();
-  if (inUse_ && events_.lost) events_.lost();
+  if (defaultOutputChanged_) defaultOutputChanged_();
 }
 
 void CoreSession::reconcile() {

@@ -2,15 +2,13 @@
 // graph model, the default-output follower, the process taps and the capture
 // streams of the aggregate devices. Losing the server ends the session;
 // whatever it held dies with it (the server drops our links and nodes
-// itself, since none lingers). Opening never waits, so that the loop thread
-// itself can open a session when it reconnects.
+// itself, since none lingers).
 #pragma once
 
 #include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "audio/audio_hardware.h"
@@ -41,42 +39,23 @@ struct AggregateDevice {
 
 class CoreSession {
  public:
-  using Clock = std::chrono::steady_clock;
-  // Reading the graph (two round trips) may take this long.
-  static constexpr std::chrono::milliseconds kConnectTimeout{3000};
-  // The session manager, not the server, answers for its metadata, so the
-  // default output may come after our round trips.
-  static constexpr std::chrono::milliseconds kDefaultOutputTimeout{1000};
-
-  struct Events {
-    // After each change of the default output, once the session is in use.
-    std::function<void()> defaultOutputChanged;
-    // When the connection of a session in use is lost.
-    std::function<void()> lost;
-  };
-
-  // With the loop locked; does not wait. Connects and starts reading the
-  // graph; nullptr when no server takes the connection. Events run on the
-  // loop thread, and only after markInUse().
-  static std::unique_ptr<CoreSession> open(ThreadLoop& loop, Events events);
+  // With the loop locked. Connects and waits until the graph and the default
+  // output have been read; nullptr when no server answers in time.
+  // defaultOutputChanged runs on the loop thread after each change of the
+  // default output, and once more when the connection is lost.
+  static std::unique_ptr<CoreSession> connect(ThreadLoop& loop,
+                                              std::function<void()> defaultOutputChanged);
   ~CoreSession();
   CoreSession(const CoreSession&) = delete;
   CoreSession& operator=(const CoreSession&) = delete;
 
   bool isAlive() const { return alive_; }
-  // The globals and the info of what was bound have arrived.
-  bool hasReadGraph() const { return graphReadAt_.has_value(); }
-  // Ready to be used: the graph is read and the default output known, or
-  // there is no default metadata, or it did not name one in time.
-  bool isSettled(Clock::time_point now) const;
-  Clock::time_point openedAt() const { return openedAt_; }
-  void markInUse() { inUse_ = true; }
-
   pw_core* core() const { return core_; }
   const GraphModel& graph() const { return *graph_; }
-  bool hasDefaultMetadata() const { return follower_->hasMetadata(); }
   const std::optional<std::string>& defaultSinkName() const { return follower_->sinkName(); }
 
+  // Waits for a round trip through the server; false on timeout or loss.
+  bool roundTrip(std::chrono::milliseconds timeout);
   // Brings every tap's links up to date after the next round trip.
   void scheduleReconcile();
 
@@ -84,8 +63,8 @@ class CoreSession {
   std::map<AudioObjectID, AggregateDevice> aggregates;
 
  private:
-  CoreSession(ThreadLoop& loop, Events events);
-  bool start();
+  CoreSession(ThreadLoop& loop, std::function<void()> defaultOutputChanged);
+  bool open();
   void onGlobal(std::uint32_t id, const char* type, const spa_dict* props);
   void onGlobalRemoved(std::uint32_t id);
   void onDone(std::uint32_t id, int seq);
@@ -93,7 +72,7 @@ class CoreSession {
   void reconcile();
 
   ThreadLoop& loop_;
-  Events events_;
+  std::function<void()> defaultOutputChanged_;
   pw_core* core_ = nullptr;
   pw_registry* registry_ = nullptr;
   std::unique_ptr<spa_hook> coreListener_;
@@ -101,11 +80,7 @@ class CoreSession {
   std::unique_ptr<GraphModel> graph_;
   std::unique_ptr<DefaultOutputFollower> follower_;
   bool alive_ = false;
-  bool inUse_ = false;
-  Clock::time_point openedAt_ = Clock::now();
-  int openSeq_ = -1;  // the pending round trip of reading the graph, or -1
-  int openRoundTrips_ = 0;
-  std::optional<Clock::time_point> graphReadAt_;
+  int lastDoneSeq_ = -1;
   int reconcileSeq_ = -1;  // the pending reconcile round trip, or -1
   bool reconcileAgain_ = false;
 };

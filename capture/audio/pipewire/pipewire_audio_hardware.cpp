@@ -12,11 +12,6 @@ namespace {
 
 constexpr std::uint32_t kFallbackRate = 48000;
 constexpr std::chrono::milliseconds kStreamReadyTimeout{3000};
-// How often a lost server is tried again: quick enough to resume soon after
-// it returns, while a failed attempt (no socket) costs next to nothing.
-constexpr std::chrono::milliseconds kReconnectInterval{500};
-// An opening session that has not settled by then is given up and retried.
-constexpr auto kOpeningLimit = CoreSession::kConnectTimeout + CoreSession::kDefaultOutputTimeout;
 
 template <typename T>
 OSStatus writeValue(const T& value, std::uint32_t* ioDataSize, void* outData) {
@@ -49,76 +44,18 @@ AudioStreamBasicDescription describe(const NegotiatedFormat& format) {
 
 }  // namespace
 
-PipeWireAudioHardware::PipeWireAudioHardware() {
-  LoopLock lock(loop_);
-  reconnect_ = std::make_unique<LoopTimer>(loop_, [this] { reconnectTick(); });
-}
+PipeWireAudioHardware::PipeWireAudioHardware() = default;
 
 PipeWireAudioHardware::~PipeWireAudioHardware() {
   LoopLock lock(loop_);
-  reconnect_.reset();
-  opening_.reset();
   session_.reset();
-}
-
-std::unique_ptr<CoreSession> PipeWireAudioHardware::openSession() {
-  CoreSession::Events events;
-  events.defaultOutputChanged = [this] { listeners_.notify(kDefaultOutputDeviceAddress); };
-  events.lost = [this] {
-    // The default output is gone with the server; try again until it is back.
-    listeners_.notify(kDefaultOutputDeviceAddress);
-    if (!reconnect_->isRunning()) reconnect_->start(kReconnectInterval);
-  };
-  return CoreSession::open(loop_, std::move(events));
-}
-
-void PipeWireAudioHardware::putInUse() {
-  session_ = std::move(opening_);
-  session_->markInUse();
-  reconnect_->stop();
-  listeners_.notify(kDefaultOutputDeviceAddress);
-  loop_.signal();  // a read may be waiting for this session
-}
-
-// A lost session is dropped here rather than in its own error event, which
-// runs inside that session's connection.
-void PipeWireAudioHardware::reconnectTick() {
-  if (session_ && !session_->isAlive()) session_.reset();
-  if (session_) {
-    reconnect_->stop();
-    return;
-  }
-  auto now = CoreSession::Clock::now();
-  if (opening_ && (!opening_->isAlive() || now - opening_->openedAt() > kOpeningLimit)) {
-    opening_.reset();
-    loop_.signal();  // a read waiting for it gives up
-  }
-  if (!opening_) {
-    opening_ = openSession();
-  } else if (opening_->isSettled(now)) {
-    putInUse();
-  }
 }
 
 CoreSession* PipeWireAudioHardware::connectedSession() {
-  if (CoreSession* session = liveSession()) return session;
+  if (session_ && session_->isAlive()) return session_.get();
   session_.reset();
-  // The timer may be opening one already; then this waits for that one.
-  if (!opening_) opening_ = openSession();
-  if (!opening_) return nullptr;
-  // The loop lock is released while waiting: the timer may meanwhile put the
-  // session in use or drop it, so each condition looks at the members anew.
-  auto opened = [&] { return !opening_ || !opening_->isAlive() || opening_->hasReadGraph(); };
-  loop_.waitFor(CoreSession::kConnectTimeout, opened);
-  if (opening_ && opening_->isAlive() && opening_->hasReadGraph() && opening_->hasDefaultMetadata())
-    loop_.waitFor(CoreSession::kDefaultOutputTimeout, [&] {
-      return !opening_ || !opening_->isAlive() || opening_->defaultSinkName();
-    });
-  if (opening_ && opening_->isAlive() && opening_->hasReadGraph() && !liveSession())
-    putInUse();
-  else
-    opening_.reset();
-  return liveSession();
+  session_ = CoreSession::connect(loop_, [this] { listeners_.notify(kDefaultOutputDeviceAddress); });
+  return session_.get();
 }
 
 CoreSession* PipeWireAudioHardware::liveSession() {

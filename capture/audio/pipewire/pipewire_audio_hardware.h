@@ -9,9 +9,7 @@
 //                    output device's rate
 //   IO proc          delivery of each cycle of that stream to a block
 // Operations are serialised; blocks and listeners are only ever submitted
-// asynchronously to the caller's queue. Once a session in use is lost, a
-// timer on the loop thread connects again and then tells the default-output
-// listeners; objects of the lost session stay gone.
+// asynchronously to the caller's queue.
 #pragma once
 
 #include <memory>
@@ -59,14 +57,6 @@ class PipeWireAudioHardware final : public AudioHardware {
   CoreSession* connectedSession();
   // With the loop locked: the live session, or nullptr.
   CoreSession* liveSession();
-  // With the loop locked: a session opening, not waited for; nullptr when
-  // no server takes the connection.
-  std::unique_ptr<CoreSession> openSession();
-  // With the loop locked: the opening session becomes the one in use, and
-  // the default-output listeners hear of it.
-  void putInUse();
-  // The reconnect timer's tick, on the loop thread.
-  void reconnectTick();
   AggregateDevice* findAggregate(AudioObjectID device);
 
   OSStatus readProcessObject(std::uint32_t qualifierSize, const void* qualifier,
@@ -81,12 +71,7 @@ class PipeWireAudioHardware final : public AudioHardware {
   ThreadLoop loop_;
   ListenerList listeners_;
   ObjectIds ids_;
-  // Both declared after loop_, and reset in the destructor under its lock.
-  // The session in use; may be lost until the timer or a read replaces it.
-  std::unique_ptr<CoreSession> session_;
-  // A session opening, by a read or the timer, to replace a missing one.
-  std::unique_ptr<CoreSession> opening_;
-  std::unique_ptr<LoopTimer> reconnect_;
+  std::unique_ptr<CoreSession> session_;  // declared after loop_: destroyed first
 };
 
 }  // namespace mivo::audio::pipewire

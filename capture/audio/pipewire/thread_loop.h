@@ -4,13 +4,10 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 
 struct pw_thread_loop;
 struct pw_context;
-struct pw_loop;
-struct spa_source;
 
 namespace mivo::audio::pipewire {
 
@@ -22,7 +19,6 @@ class ThreadLoop {
   ThreadLoop& operator=(const ThreadLoop&) = delete;
 
   pw_context* context() const { return context_; }
-  pw_loop* loop() const;
 
   void lock();
   void unlock();
@@ -36,29 +32,6 @@ class ThreadLoop {
  private:
   pw_thread_loop* loop_ = nullptr;
   pw_context* context_ = nullptr;
-};
-
-// A repeating timer whose ticks run on the loop thread, with the loop lock
-// held. Made, started, stopped and destroyed with the lock held.
-class LoopTimer {
- public:
-  LoopTimer(ThreadLoop& loop, std::function<void()> onTick);
-  ~LoopTimer();
-  LoopTimer(const LoopTimer&) = delete;
-  LoopTimer& operator=(const LoopTimer&) = delete;
-
-  // The first tick comes one interval from now.
-  void start(std::chrono::milliseconds interval);
-  void stop();
-  bool isRunning() const { return running_; }
-
- private:
-  static void onExpired(void* data, std::uint64_t expirations);
-
-  pw_loop* loop_;
-  spa_source* source_ = nullptr;
-  std::function<void()> onTick_;
-  bool running_ = false;
 };
 
 // Holds the loop lock for a scope.
