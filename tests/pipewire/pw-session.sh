@@ -49,7 +49,9 @@ start_session() {
   command -v pipewire >/dev/null || die "pipewire is not installed"
   mkdir -p "$dir"
   dir="$(cd "$dir" && pwd)"
-  mkdir -p -m 700 "$dir/run"
+  # The pulse server checks for its folder and then makes it, racing with
+  # whoever else makes it first ("File exists", and it exits): made here.
+  mkdir -p -m 700 "$dir/run" "$dir/run/pulse"
   : >"$dir/pids"
   session_env "$dir" >"$dir/env"
   (
