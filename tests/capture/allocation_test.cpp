@@ -2,29 +2,11 @@
 // made on the test's thread while a capture handles 10,000 cycles.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "audio/simulated/simulated_audio_system.h"
 #include "tap_capture.h"
-
-namespace {
-thread_local bool counting = false;
-thread_local long allocations = 0;
-}  // namespace
-
-// This operator new allocates with malloc, so free is the matching release;
-// GCC cannot see that pairing across the replacement.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size) {
-  if (counting) ++allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace mivo::capture {
 namespace {
@@ -52,11 +34,10 @@ TEST(SteadyStateAllocations, NoneOver10000Cycles) {
     const audio::AudioBufferList list{layout.buffers, buffers.data()};
     capture->handleLocked(&list);  // the first cycle sizes the buffer
 
-    counting = true;
-    allocations = 0;
+    testing::AllocationCounter counter;
+    counter.begin();
     for (int i = 0; i < 10000; ++i) capture->handleLocked(&list);  // logs at 1500, 3000, ...
-    counting = false;
-    EXPECT_EQ(allocations, 0) << layout.name;
+    EXPECT_EQ(counter.end(), 0) << layout.name;
     EXPECT_EQ(capture->deliveredCycles(), 10001);
   }
 }

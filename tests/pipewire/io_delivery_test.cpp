@@ -3,32 +3,14 @@
 // proc, and what the processing thread allocates.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <future>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "audio/pipewire/io_delivery.h"
 #include "platform/serial_queue.h"
-
-namespace {
-thread_local bool counting = false;
-thread_local long allocations = 0;
-}  // namespace
-
-// This operator new allocates with malloc, so free is the matching release;
-// GCC cannot see that pairing across the replacement.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size) {
-  if (counting) ++allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace mivo::audio::pipewire {
 namespace {
@@ -207,12 +189,11 @@ TEST(IoDelivery, TheProcessingThreadAllocatesOnlyForTheQueuesOwnBookkeeping) {
   std::vector<float> samples(512, 1.0f);
   constexpr int kCycles = 2000;
   long counted = 0;
+  mivo::testing::AllocationCounter counter;
   for (int cycle = 0; cycle < kCycles; ++cycle) {
-    counting = true;
-    allocations = 0;
+    counter.begin();
     delivery.deliver(samples.data(), 256, 2);
-    counting = false;
-    counted += allocations;
+    counted += counter.end();
     queue.sync([] {});  // a queue that keeps up, as the capture's does
   }
   EXPECT_EQ(sum, kCycles);
