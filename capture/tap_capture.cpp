@@ -36,7 +36,12 @@ std::int32_t TapCapture::start() {
     rc = buildAndStartLocked();
     if (rc != 0) isActive = false;
   });
-  if (rc != 0) removeOutputListener();
+  if (rc != 0) {
+    removeOutputListener();
+    // A build that fails after the device started (the stream-format check)
+    // may have a frame callback running; the host frees ctx once we return.
+    endHostCallbacks();
+  }
   return rc;
 }
 
@@ -47,10 +52,15 @@ void TapCapture::stop() {
     isActive = false;
     teardownLocked();
   });
-  // A cycle already queued or running finishes before stop returns; the
-  // flag above keeps queued ones away from the host.
-  callbackQueue.sync([] {});
+  endHostCallbacks();
   logLine("stopped after " + std::to_string(callbackCount.load()) + " callbacks");
+}
+
+void TapCapture::endHostCallbacks() {
+  hostCallbacksEnabled.store(false);
+  // A cycle already queued or running finishes before this returns; the
+  // flag keeps queued ones away from the host.
+  callbackQueue.sync([] {});
 }
 
 void TapCapture::flushQueues() {

@@ -59,6 +59,8 @@ class TapCapture : public std::enable_shared_from_this<TapCapture> {
   std::int32_t buildAndStartLocked();
   void teardownLocked();
   void rebuildCheckLocked();
+  // Host thread. Returns once no callback of this capture runs or will run.
+  void endHostCallbacks();
   const audio::PropertyListenerBlock& outputListener();
   audio::IOBlock makeIOBlock();
   // The failure's text goes to the last-error slot; returns code.

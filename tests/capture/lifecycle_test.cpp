@@ -97,6 +97,30 @@ TEST_F(LifecycleTest, NoFrameCallbackOnceStopHasReturned) {
   EXPECT_EQ(late.load(), 0);
 }
 
+TEST_F(LifecycleTest, FailedStartReturnsOnlyAfterARunningFrameCallbackHasReturned) {
+  sim().setDefaultOutput(sim().addOutputDevice({"A", 48000, false}));  // fails after the start
+  Host host;
+  std::promise<void> entered, mayReturn;
+  host.onFrameHook = [&, leave = mayReturn.get_future().share()] {
+    entered.set_value();
+    leave.wait_for(10s);
+  };
+  sim().hold(Operation::ReadStreamFormat);  // the device runs, the build has not failed yet
+  auto start = std::async(std::launch::async, [&] { return host.start(); });
+  ASSERT_TRUE(sim().waitUntilHeld(10s));
+  auto delivery = std::async(std::launch::async, [] { sim().deliverCycles(1); });
+  ASSERT_EQ(entered.get_future().wait_for(10s), std::future_status::ready);
+  sim().release();
+  ASSERT_TRUE(waitForJournal("removePropertyListener"));  // the failed start is cleaning up
+  EXPECT_EQ(start.wait_for(100ms), std::future_status::timeout)
+      << "start returned while a frame callback was still running";
+  mayReturn.set_value();
+  ASSERT_EQ(start.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(start.get(), 7);
+  ASSERT_EQ(delivery.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(host.frameCallCount(), 1);
+}
+
 TEST_F(LifecycleTest, StopFromInsideTheFrameCallbackDoesNotHang) {
   addDefaultOutput("A");
   Host host;
