@@ -67,8 +67,11 @@ int32_t mivo_tap_stop(void);
 
 /*
  * The text of the most recent failure, or null before any failure. Success
- * never clears it. Owned by the library and valid until the next failure is
- * recorded; copy it at once if you need it longer.
+ * never clears it. Owned by the library. Each calling thread gets its own
+ * reference: the text stays valid and unchanged until the same thread calls
+ * mivo_capture_last_error again or ends, even when a failure is recorded
+ * meanwhile (a rebuild on the library's control thread may record one at
+ * any moment). Copy it if you need it longer.
  */
 const char* mivo_capture_last_error(void);
 

@@ -1,5 +1,6 @@
 // The C entry points: one capture at a time, the status codes, the
 // last-error slot.
+#include <cstdlib>
 #include <future>
 #include <thread>
 
@@ -10,12 +11,39 @@ namespace {
 
 using RegistryTest = CaptureTest;
 
+// The slot lives as long as the process, so only a fresh one shows it empty:
+// the threadsafe style runs the statement in a newly executed copy of this
+// binary in which no other test has run.
 TEST_F(RegistryTest, LastErrorIsNullBeforeAnyFailure) {
-  EXPECT_EQ(mivo_capture_last_error(), nullptr);
-  addDefaultOutput("A");
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const bool nullAtFirst = mivo_capture_last_error() == nullptr;
+        addDefaultOutput("A");
+        Host host;
+        const bool nullAfterSuccess = host.start() == 0 && mivo_capture_last_error() == nullptr;
+        mivo_tap_stop();
+        std::exit(nullAtFirst && nullAfterSuccess ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(RegistryTest, LastErrorTextStaysValidUntilTheSameThreadAsksAgain) {
   Host host;
+  ASSERT_EQ(host.start(), 7);  // no default output yet
+  const char* held = mivo_capture_last_error();
+  addDefaultOutput("A");
   ASSERT_EQ(host.start(), 0);
-  EXPECT_EQ(mivo_capture_last_error(), nullptr);
+  // A rebuild failing on the control queue records a newer text, which
+  // another thread then reads.
+  sim().setDefaultOutput(sim().addOutputDevice({"B", 48000, false}));
+  ASSERT_TRUE(host.waitForStopped(1));
+  const std::string seenElsewhere =
+      std::async(std::launch::async, [] { return std::string(mivo_capture_last_error()); }).get();
+  EXPECT_STREQ(held, "no default output device UID");
+  EXPECT_EQ(seenElsewhere.rfind("aggregate stream is not float32", 0), 0u) << seenElsewhere;
+  EXPECT_EQ(lastError(), seenElsewhere);
+  mivo_tap_stop();  // before host goes
 }
 
 TEST_F(RegistryTest, SecondStartIsRefusedAndItsCallbacksNeverRun) {
@@ -31,10 +59,12 @@ TEST_F(RegistryTest, SecondStartIsRefusedAndItsCallbacksNeverRun) {
 }
 
 TEST_F(RegistryTest, StopWithNothingRegisteredReturnsZeroAndLogsNothing) {
+  // Whatever an earlier failure left in the slot stays there.
+  const std::string before = lastError();
   EXPECT_EQ(mivo_tap_stop(), 0);
   EXPECT_EQ(mivo_tap_stop(), 0);
   EXPECT_TRUE(log().empty());
-  EXPECT_EQ(mivo_capture_last_error(), nullptr);
+  EXPECT_EQ(lastError(), before);
 }
 
 TEST_F(RegistryTest, SecondStopAfterAFirstDoesNothing) {
