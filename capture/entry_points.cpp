@@ -35,6 +35,21 @@ void unregisterIfCurrent(const std::shared_ptr<TapCapture>& capture) {
   if (currentTap == capture) currentTap.reset();
 }
 
+// The text of the exception being handled; only inside a catch block.
+std::string currentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+void recordStartException() {
+  setLastError(("could not start capture: " + currentExceptionText()).c_str());
+}
+
 // Registers a new capture unless one is registered; null when refused.
 std::shared_ptr<TapCapture> registerNewCapture(void* ctx, mivo_frame_callback onFrame,
                                                mivo_stopped_callback onStopped) {
@@ -46,13 +61,14 @@ std::shared_ptr<TapCapture> registerNewCapture(void* ctx, mivo_frame_callback on
 }
 
 // Starts a registered capture; one that throws (thread or memory
-// exhaustion) is stopped and unregistered like a failed build.
+// exhaustion, or anything else from below) is stopped and unregistered like
+// a failed build.
 std::int32_t startRegistered(const std::shared_ptr<TapCapture>& capture) {
   try {
     return capture->start();
-  } catch (const std::exception& error) {
+  } catch (...) {
+    recordStartException();
     capture->stop();
-    setLastError((std::string("could not start capture: ") + error.what()).c_str());
     return MIVO_TAP_TAP_FAILED;
   }
 }
@@ -91,9 +107,9 @@ MIVO_EXPORT int32_t mivo_tap_start(void* ctx, mivo_frame_callback onFrame,
                                    mivo_stopped_callback onStopped) {
   try {
     return startCapture(ctx, onFrame, onStopped);
-  } catch (const std::exception& error) {
+  } catch (...) {
     // Out of memory or threads; reported like a tap that could not be made.
-    setLastError((std::string("could not start capture: ") + error.what()).c_str());
+    recordStartException();
     return MIVO_TAP_TAP_FAILED;
   }
 }
@@ -101,7 +117,7 @@ MIVO_EXPORT int32_t mivo_tap_start(void* ctx, mivo_frame_callback onFrame,
 MIVO_EXPORT int32_t mivo_tap_stop(void) {
   try {
     stopCapture();
-  } catch (const std::exception&) {
+  } catch (...) {
     // Only thread or memory exhaustion can throw here; the chain is already
     // released by then and stop has nothing to report.
   }

@@ -108,6 +108,15 @@ TEST_F(FollowerTest, FailedRebuildCallsStoppedOnceAndStaysRegistered) {
   EXPECT_EQ(host.stoppedCount(), 1);
 }
 
+TEST_F(FollowerTest, NullCallbacksAreNeverCalled) {
+  addDefaultOutput("A");
+  capture = std::make_shared<TapCapture>(sim(), nullptr, nullptr, nullptr);
+  ASSERT_EQ(capture->start(), 0);
+  sim().deliverCycles(2);
+  switchTo(sim().addOutputDevice({"B", 48000, false}));  // the rebuild fails
+  EXPECT_TRUE(logContains("rebuild FAILED rc=7" + dash + "far side silent until a device returns"));
+}
+
 TEST_F(FollowerTest, UnboundCaptureRecoversOnALaterChange) {
   addDefaultOutput("A");
   ASSERT_EQ(startCapture(), 0);
