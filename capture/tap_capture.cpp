@@ -47,6 +47,8 @@ std::int32_t TapCapture::start() {
 
 void TapCapture::stop() {
   removeOutputListener();
+  // Already here, not only after the teardown: a rebuild that is failing
+  // right now must not call onStopped any more.
   hostCallbacksEnabled.store(false);
   ioQueue.sync([&] {
     isActive = false;

@@ -53,7 +53,8 @@ typedef void (*mivo_stopped_callback)(void* ctx);
  * Starts capturing. Returns only when the chain runs (MIVO_TAP_OK) or the
  * start failed (another MIVO_TAP_* code, the reason in
  * mivo_capture_last_error()). ctx is never dereferenced. A null callback is
- * simply never called.
+ * simply never called. When a start fails, no callback of it runs any more,
+ * so the host may free ctx.
  */
 int32_t mivo_tap_start(void* ctx, mivo_frame_callback onFrame, mivo_stopped_callback onStopped);
 
