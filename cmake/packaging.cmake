@@ -29,6 +29,8 @@ set(exact_library "${library_package} (= ${PROJECT_VERSION})")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${library_package})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+# What a capture talks to: the sound server and its session manager.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "pipewire, wireplumber")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
     "Mivo system-audio capture library\n Records what the machine plays (every process's audio output except the\n host's own) and hands it to the host as mono 32-bit float frames.")
 
