@@ -12,6 +12,8 @@ build="$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# Outputs are matched whole, never piped into grep -q: grep quitting early can
+# kill the writer (SIGPIPE) and, with pipefail, fail a check that matched.
 
 (cd "$build" && cpack -G DEB -B "$work/debs" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
@@ -20,10 +22,10 @@ root="$work/root"
 for package in libmivo-capture1 libmivo-capture-dev mivo-recorder mivo-ocr; do
   deb="$work/debs/${package}_${version}_${arch}.deb"
   [[ -f "$deb" ]] || fail "no package $package: $(ls "$work/debs")"
-  echo "$package: Depends: $(dpkg-deb -f "$deb" Depends)"
+  echo "$package: Depends: $(dpkg-deb -f "$deb" Depends)" | fold -s -w 120
   dpkg-deb -x "$deb" "$root"
 done
-dpkg-deb -f "$work/debs/mivo-recorder_${version}_${arch}.deb" Depends | grep -q 'libmivo-capture1 (= ' ||
+[[ "$(dpkg-deb -f "$work/debs/mivo-recorder_${version}_${arch}.deb" Depends)" == *"libmivo-capture1 (= "* ]] ||
   fail "mivo-recorder does not depend on libmivo-capture1"
 
 multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
@@ -50,7 +52,7 @@ cmake --build "$work/host-cmake" >/dev/null
 # Only the installed copy of the library can be found, and no sound server.
 export LD_LIBRARY_PATH="$root/$libdir" PIPEWIRE_REMOTE=mivo-no-such-server MIVO_CAPTURE_LOG=stderr
 for host in "$work/host-pkg-config" "$work/host-cmake/host"; do
-  ldd "$host" | grep -q "$root/$libdir/libmivo_capture.so.1" || fail "$host does not load the installed library"
+  [[ "$(ldd "$host")" == *"$root/$libdir/libmivo_capture.so.1"* ]] || fail "$host does not load the installed library"
   status=0
   "$host" >"$work/out.txt" 2>"$work/err.txt" || status=$?
   cat "$work/out.txt"
@@ -60,6 +62,6 @@ for host in "$work/host-pkg-config" "$work/host-cmake/host"; do
 done
 
 echo "--- the installed programs"
-"$root/usr/bin/mivo-recorder" --help | grep -q '^usage: ' || fail "mivo-recorder --help"
-"$root/usr/bin/mivo-ocr" "$root_dir/examples/ocr/sample.png" | grep -q '"line_count":' || fail "mivo-ocr"
+[[ "$("$root/usr/bin/mivo-recorder" --help)" == "usage: "* ]] || fail "mivo-recorder --help"
+[[ "$("$root/usr/bin/mivo-ocr" "$root_dir/examples/ocr/sample.png")" == *'"line_count":'* ]] || fail "mivo-ocr"
 echo "packages: ok"

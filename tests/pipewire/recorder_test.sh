@@ -3,7 +3,7 @@
 # pw-session.sh): a foreign tone is recorded; losing and regaining the output
 # is told on stderr; Ctrl-C stops cleanly and still writes the file; a host
 # killed while capturing leaves nothing on the server; a failed start leaves
-# an existing file as it was.
+# an existing file as it was; a recording that ends silent fails.
 #   recorder_test.sh RECORDER TONE_PLAYER
 set -euo pipefail
 recorder="$1"
@@ -55,12 +55,23 @@ awk -v p="$(field peak "$work/out.txt")" 'BEGIN { exit !(p > 0.4 && p < 0.6) }' 
 check_wav "$work/tone.wav" "$frames"
 
 # The output disappears (a default naming no sink), then B becomes the default.
+# A second recorder, stopped while still silent, says so and fails.
 "$recorder" 30 "$work/lost.wav" >"$work/lost-out.txt" 2>"$work/lost-err.txt" &
 recorder_pid=$!
+"$recorder" 30 "$work/silent.wav" >"$work/silent-out.txt" 2>"$work/silent-err.txt" &
+silent_pid=$!
 sleep 1
 pw-metadata -n default 0 default.audio.sink '{"name":"gone"}' Spa:String:JSON >/dev/null
-for _ in $(seq 400); do grep -q "went silent" "$work/lost-err.txt" && break; sleep 0.05; done
+for _ in $(seq 400); do
+  grep -q "went silent" "$work/lost-err.txt" && grep -q "went silent" "$work/silent-err.txt" && break
+  sleep 0.05
+done
 grep -q "went silent" "$work/lost-err.txt" || fail "no notice of the lost output"
+grep -q "went silent" "$work/silent-err.txt" || fail "no notice of the lost output (second recorder)"
+kill -INT "$silent_pid"
+if wait "$silent_pid"; then fail "a recorder that ended silent exited with 0"; fi
+grep -q "did not resume" "$work/silent-err.txt" || fail "no word of the capture that did not resume"
+check_wav "$work/silent.wav" "$(field "frames received" "$work/silent-out.txt")"
 pactl set-default-sink B
 for _ in $(seq 400); do grep -q "frames resumed" "$work/lost-err.txt" && break; sleep 0.05; done
 grep -q "frames resumed" "$work/lost-err.txt" || fail "no notice of resumed frames"
