@@ -28,7 +28,8 @@ std::int32_t TapCapture::start() {
     outputListenerInstalled = status == audio::kNoErr;
     logLine("output-change listener installed=" +
             std::string(outputListenerInstalled ? "true" : "false") +
-            " status=" + std::to_string(status));
+            " status=" + std::to_string(status),
+            outputListenerInstalled ? platform::LogPriority::routine : platform::LogPriority::warning);
   }
   std::int32_t rc = 0;
   ioQueue.sync([&] {

@@ -28,6 +28,12 @@ constexpr std::int32_t kTapStageFailed = 6;
 constexpr std::int32_t kAggregateStageFailed = 7;
 constexpr std::int32_t kIOStageFailed = 8;
 
+// The status lines are logged whatever the status; a failed call stands out
+// by its priority.
+platform::LogPriority statusPriority(OSStatus status) {
+  return status == kNoErr ? platform::LogPriority::routine : platform::LogPriority::failure;
+}
+
 template <typename T>
 OSStatus readProperty(audio::AudioHardware& hardware, AudioObjectID object,
                       const audio::PropertyAddress& address, T& value,
@@ -111,7 +117,8 @@ std::int32_t TapCapture::buildAndStartLocked() {
   const std::string uuidText = tapUUID.canonicalText();
   OSStatus status = hardware.createProcessTap(tapDescription(processObject, uuidText), &tapID);
   logLine("tap create status=" + std::to_string(status) + " id=" + std::to_string(tapID) +
-          " excluding self object " + std::to_string(processObject));
+          " excluding self object " + std::to_string(processObject),
+          statusPriority(status));
   if (status != kNoErr || tapID == audio::kAudioObjectUnknown) {
     tapID = audio::kAudioObjectUnknown;
     return failBuild(kTapStageFailed,
@@ -126,7 +133,8 @@ std::int32_t TapCapture::buildAndStartLocked() {
 
   status = hardware.createAggregateDevice(aggregateDescription(*outputUID, uuidText), &aggregateID);
   logLine("aggregate create status=" + std::to_string(status) +
-          " id=" + std::to_string(aggregateID) + " output=" + *outputUID);
+          " id=" + std::to_string(aggregateID) + " output=" + *outputUID,
+          statusPriority(status));
   if (status != kNoErr || aggregateID == audio::kAudioObjectUnknown) {
     aggregateID = audio::kAudioObjectUnknown;
     teardownLocked();
@@ -135,7 +143,7 @@ std::int32_t TapCapture::buildAndStartLocked() {
   }
 
   status = hardware.createIOProcIDWithBlock(&ioProcID, aggregateID, callbackQueue, makeIOBlock());
-  logLine("ioproc register status=" + std::to_string(status));
+  logLine("ioproc register status=" + std::to_string(status), statusPriority(status));
   if (status != kNoErr || ioProcID == nullptr) {
     teardownLocked();
     return failBuild(kIOStageFailed,
@@ -143,7 +151,8 @@ std::int32_t TapCapture::buildAndStartLocked() {
   }
 
   status = hardware.deviceStart(aggregateID, ioProcID);
-  logLine("device start status=" + std::to_string(status) + " (" + fourCC(status) + ")");
+  logLine("device start status=" + std::to_string(status) + " (" + fourCC(status) + ")",
+          statusPriority(status));
   if (status != kNoErr) {
     teardownLocked();
     return failBuild(kIOStageFailed, "AudioDeviceStart failed: " + std::to_string(status) + " (" +

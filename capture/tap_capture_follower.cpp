@@ -43,7 +43,8 @@ void TapCapture::rebuildCheckLocked() {
   const std::int32_t rc = buildAndStartLocked();
   if (rc != 0) {
     logLine("rebuild FAILED rc=" + std::to_string(rc) +
-            " \u2014 far side silent until a device returns");
+            " \u2014 far side silent until a device returns",
+            platform::LogPriority::warning);
     if (onStopped != nullptr && hostCallbacksEnabled.load()) onStopped(ctx);
     return;
   }

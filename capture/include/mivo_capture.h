@@ -13,6 +13,12 @@
 
 #include <stdint.h>
 
+/* The version of this header and of the library it belongs to. The major
+ * number is the library's SONAME number (libmivo_capture.so.1). */
+#define MIVO_CAPTURE_VERSION_MAJOR 1
+#define MIVO_CAPTURE_VERSION_MINOR 0
+#define MIVO_CAPTURE_VERSION_PATCH 0
+
 #ifdef __cplusplus
 extern "C" {
 #endif

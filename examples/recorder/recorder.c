@@ -3,14 +3,16 @@
  *
  *   mivo-recorder [SECONDS] [FILE]     default: 5 seconds into capture.wav
  *
- * The file is mono 32-bit float at the capture's sample rate. Prints the
- * sample rate, the frames received and the peak level; tells on stderr when
- * the capture went silent (its output device was lost) and when frames came
- * back. Ctrl-C ends the recording early and still writes the file.
+ * The file is mono 32-bit float at the capture's sample rate, and replaces
+ * FILE only once it is complete. Prints the sample rate, the frames
+ * received and the peak level; on a terminal a live line shows the time and
+ * the level. Tells on stderr when the capture went silent (its output device
+ * was lost) and when frames came back; exits with 1 when it was still silent
+ * at the end. Ctrl-C ends the recording early and still writes the file.
  *
- * Uses only the library's public header: the frame callback runs on the
- * library's audio thread and only appends to a buffer; the main thread
- * writes the buffer to the file and makes the stop call.
+ * Uses only the library's public header: the callbacks only hand frames and
+ * notices over; the main thread prints, writes the file and makes the stop
+ * call.
  */
 #include <errno.h>
 #include <math.h>
@@ -22,8 +24,12 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
+#include "float_wav.h"
 #include "mivo_capture.h"
+#include "output_file.h"
+#include "status_line.h"
 
 static volatile sig_atomic_t interrupted = 0;
 
@@ -41,23 +47,20 @@ struct recording {
   int out_of_memory;
   uint64_t frames;
   float peak;
+  float recent_peak; /* since the status line last showed it */
   int32_t sample_rate;
-  atomic_int went_silent;
+  atomic_int silent;
+  atomic_int silence_notice;
+  atomic_int resume_notice;
 };
 
-static void on_frame(void* ctx, uint8_t source, const float* samples, int32_t frame_count,
-                     int32_t sample_rate) {
-  (void)source;
-  struct recording* rec = ctx;
-  if (atomic_exchange(&rec->went_silent, 0)) fprintf(stderr, "mivo-recorder: frames resumed\n");
-  pthread_mutex_lock(&rec->lock);
+static void keep_frames(struct recording* rec, const float* samples, int32_t frame_count) {
   size_t needed = rec->pending_count + (size_t)frame_count;
   if (needed > rec->pending_capacity) {
     size_t capacity = needed * 2;
     float* grown = realloc(rec->pending, capacity * sizeof *grown);
     if (grown == NULL) {
       rec->out_of_memory = 1;
-      pthread_mutex_unlock(&rec->lock);
       return;
     }
     rec->pending = grown;
@@ -66,43 +69,26 @@ static void on_frame(void* ctx, uint8_t source, const float* samples, int32_t fr
   memcpy(rec->pending + rec->pending_count, samples, (size_t)frame_count * sizeof *samples);
   rec->pending_count = needed;
   for (int32_t i = 0; i < frame_count; i++)
-    if (fabsf(samples[i]) > rec->peak) rec->peak = fabsf(samples[i]);
+    if (fabsf(samples[i]) > rec->recent_peak) rec->recent_peak = fabsf(samples[i]);
+  if (rec->recent_peak > rec->peak) rec->peak = rec->recent_peak;
   rec->frames += (uint64_t)frame_count;
+}
+
+static void on_frame(void* ctx, uint8_t source, const float* samples, int32_t frame_count,
+                     int32_t sample_rate) {
+  (void)source;
+  struct recording* rec = ctx;
+  if (atomic_exchange(&rec->silent, 0)) atomic_store(&rec->resume_notice, 1);
+  pthread_mutex_lock(&rec->lock);
+  keep_frames(rec, samples, frame_count);
   rec->sample_rate = sample_rate;
   pthread_mutex_unlock(&rec->lock);
 }
 
 static void on_stopped(void* ctx) {
   struct recording* rec = ctx;
-  atomic_store(&rec->went_silent, 1);
-  fprintf(stderr, "mivo-recorder: capture went silent (output device lost); waiting for one\n");
-}
-
-static void put_u32(unsigned char* at, uint32_t value) {
-  for (int i = 0; i < 4; i++) at[i] = (unsigned char)(value >> (8 * i));
-}
-
-static void put_u16(unsigned char* at, uint16_t value) {
-  at[0] = (unsigned char)value;
-  at[1] = (unsigned char)(value >> 8);
-}
-
-/* The 44-byte header of a mono IEEE-float WAV file with data_bytes of data. */
-static int write_wav_header(FILE* file, uint32_t sample_rate, uint32_t data_bytes) {
-  unsigned char header[44];
-  memcpy(header, "RIFF", 4);
-  put_u32(header + 4, 36 + data_bytes);
-  memcpy(header + 8, "WAVEfmt ", 8);
-  put_u32(header + 16, 16);
-  put_u16(header + 20, 3); /* IEEE float */
-  put_u16(header + 22, 1); /* mono */
-  put_u32(header + 24, sample_rate);
-  put_u32(header + 28, sample_rate * 4);
-  put_u16(header + 32, 4);
-  put_u16(header + 34, 32);
-  memcpy(header + 36, "data", 4);
-  put_u32(header + 40, data_bytes);
-  return fseek(file, 0, SEEK_SET) == 0 && fwrite(header, sizeof header, 1, file) == 1 ? 0 : -1;
+  atomic_store(&rec->silent, 1);
+  atomic_store(&rec->silence_notice, 1);
 }
 
 /* Moves what the audio thread collected into the file (little-endian host). */
@@ -114,6 +100,25 @@ static int drain(struct recording* rec, FILE* file, uint64_t* written) {
   pthread_mutex_unlock(&rec->lock);
   *written += count;
   return ok ? 0 : -1;
+}
+
+static float take_recent_peak(struct recording* rec) {
+  pthread_mutex_lock(&rec->lock);
+  float peak = rec->recent_peak;
+  rec->recent_peak = 0;
+  pthread_mutex_unlock(&rec->lock);
+  return peak;
+}
+
+static void print_notices(struct recording* rec, FILE* terminal) {
+  if (atomic_exchange(&rec->silence_notice, 0)) {
+    if (terminal != NULL) status_line_clear(terminal);
+    fprintf(stderr, "mivo-recorder: capture went silent (output device lost); waiting for one\n");
+  }
+  if (atomic_exchange(&rec->resume_notice, 0)) {
+    if (terminal != NULL) status_line_clear(terminal);
+    fprintf(stderr, "mivo-recorder: frames resumed\n");
+  }
 }
 
 static double monotonic_seconds(void) {
@@ -129,67 +134,119 @@ static int parse_seconds(const char* text, double* seconds) {
   return errno == 0 && end != text && *end == '\0' && *seconds > 0 && *seconds <= 86400 ? 0 : -1;
 }
 
+static void print_usage(FILE* stream, const char* program) {
+  fprintf(stream,
+          "usage: %s [SECONDS] [FILE]\n"
+          "Records what this machine plays for SECONDS (default 5, at most 86400) into FILE\n"
+          "(default capture.wav), a mono 32-bit float WAV file. FILE is replaced only when\n"
+          "the recording is complete. Ctrl-C stops early and keeps what was recorded.\n",
+          program);
+}
+
+static int is_help(const char* argument) {
+  return strcmp(argument, "-h") == 0 || strcmp(argument, "--help") == 0;
+}
+
+static void catch_interrupts(void) {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = on_interrupt;
+  sigaction(SIGINT, &action, NULL);
+  sigaction(SIGTERM, &action, NULL);
+}
+
+/* Records until the time is up, Ctrl-C, or a write fails; then stops the
+ * capture and writes what is left. Returns 0 or -1 (write failure). */
+static int record(struct recording* rec, FILE* file, double seconds, uint64_t* written) {
+  FILE* terminal = isatty(STDERR_FILENO) ? stderr : NULL;
+  int write_failed = 0;
+  struct timespec tick = {0, 100 * 1000 * 1000};
+  double start = monotonic_seconds();
+  double now = start;
+  while (now - start < seconds && !interrupted && !write_failed) {
+    nanosleep(&tick, NULL);
+    write_failed = drain(rec, file, written) != 0;
+    print_notices(rec, terminal);
+    now = monotonic_seconds();
+    if (terminal != NULL) status_line_show(terminal, now - start, seconds, take_recent_peak(rec));
+  }
+  if (terminal != NULL) status_line_clear(terminal);
+  mivo_tap_stop();
+  /* No callback runs once the stop has returned. */
+  write_failed = write_failed || drain(rec, file, written) != 0;
+  print_notices(rec, NULL);
+  return write_failed ? -1 : 0;
+}
+
+static void print_summary(const struct recording* rec, const char* path, int32_t rate,
+                          uint64_t written) {
+  printf("sample rate: %d Hz\n", (int)rate);
+  printf("frames received: %llu\n", (unsigned long long)rec->frames);
+  printf("peak: %.4f\n", (double)rec->peak);
+  printf("file: %s (%.2f s of mono float32)\n", path, (double)written / rate);
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && is_help(argv[1])) {
+    print_usage(stdout, argv[0]);
+    return 0;
+  }
   double seconds = 5;
   const char* path = argc > 2 ? argv[2] : "capture.wav";
   if (argc > 3 || (argc > 1 && parse_seconds(argv[1], &seconds) != 0)) {
-    fprintf(stderr, "usage: %s [SECONDS] [FILE]   (default: 5 capture.wav)\n", argv[0]);
+    print_usage(stderr, argv[0]);
     return 2;
   }
-  FILE* file = fopen(path, "wb");
-  if (file == NULL || write_wav_header(file, 48000, 0) != 0) {
-    fprintf(stderr, "mivo-recorder: cannot write %s: %s\n", path, strerror(errno));
+  struct output_file out;
+  const char* reason = NULL;
+  if (output_file_open(&out, path, &reason) != 0 ||
+      float_wav_write_header(out.stream, 48000, 0) != 0) {
+    fprintf(stderr, "mivo-recorder: cannot write %s: %s\n", path,
+            reason != NULL ? reason : strerror(errno));
+    if (reason == NULL) output_file_discard(&out);
     return 2;
   }
 
   struct recording rec;
   memset(&rec, 0, sizeof rec);
   pthread_mutex_init(&rec.lock, NULL);
-  atomic_init(&rec.went_silent, 0);
-  struct sigaction action;
-  memset(&action, 0, sizeof action);
-  action.sa_handler = on_interrupt;
-  sigaction(SIGINT, &action, NULL);
-  sigaction(SIGTERM, &action, NULL);
+  atomic_init(&rec.silent, 0);
+  atomic_init(&rec.silence_notice, 0);
+  atomic_init(&rec.resume_notice, 0);
+  catch_interrupts();
 
   int32_t status = mivo_tap_start(&rec, on_frame, on_stopped);
   if (status != MIVO_TAP_OK) {
-    const char* reason = mivo_capture_last_error();
+    const char* error = mivo_capture_last_error();
     fprintf(stderr, "mivo-recorder: capture did not start (status %d): %s\n", (int)status,
-            reason != NULL ? reason : "unknown");
-    fclose(file);
-    remove(path);
+            error != NULL ? error : "unknown");
+    output_file_discard(&out);
     return 1;
   }
   fprintf(stderr, "mivo-recorder: recording %.1f s into %s (Ctrl-C stops early)\n", seconds, path);
 
   uint64_t written = 0;
-  int write_failed = 0;
-  struct timespec tick = {0, 100 * 1000 * 1000};
-  double end = monotonic_seconds() + seconds;
-  while (monotonic_seconds() < end && !interrupted && !write_failed) {
-    nanosleep(&tick, NULL);
-    write_failed = drain(&rec, file, &written) != 0;
-  }
-  mivo_tap_stop();
-  /* No callback runs once the stop has returned. */
-  write_failed = write_failed || drain(&rec, file, &written) != 0;
+  int failed = record(&rec, out.stream, seconds, &written) != 0;
   if (interrupted) fprintf(stderr, "mivo-recorder: interrupted, stopped cleanly\n");
-
   int32_t rate = rec.sample_rate > 0 ? rec.sample_rate : 48000;
-  uint64_t data_bytes = written * sizeof(float);
-  if (data_bytes > UINT32_MAX - 36) data_bytes = UINT32_MAX - 36;
-  write_failed = write_failed || write_wav_header(file, (uint32_t)rate, (uint32_t)data_bytes) != 0;
-  write_failed = fclose(file) != 0 || write_failed;
-  printf("sample rate: %d Hz\n", (int)rate);
-  printf("frames received: %llu\n", (unsigned long long)rec.frames);
-  printf("peak: %.4f\n", (double)rec.peak);
-  printf("file: %s (%.2f s of mono float32)\n", path, (double)written / rate);
+  failed = failed || float_wav_write_header(out.stream, (uint32_t)rate, written) != 0;
+  if (failed)
+    output_file_discard(&out);
+  else
+    failed = output_file_commit(&out) != 0;
+  print_summary(&rec, path, rate, written);
   free(rec.pending);
   pthread_mutex_destroy(&rec.lock);
   if (rec.out_of_memory) fprintf(stderr, "mivo-recorder: out of memory, frames were dropped\n");
-  if (write_failed) {
-    fprintf(stderr, "mivo-recorder: writing %s failed\n", path);
+  if (failed) {
+    fprintf(stderr, "mivo-recorder: writing %s failed; it was left as it was\n", path);
+    return 1;
+  }
+  if (atomic_load(&rec.silent)) {
+    fprintf(stderr,
+            "mivo-recorder: the capture stopped (output device lost) and did not resume; "
+            "%s holds what was recorded before\n",
+            path);
     return 1;
   }
   return 0;

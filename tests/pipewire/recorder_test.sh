@@ -2,7 +2,8 @@
 # The recorder example against the private session (run inside it by
 # pw-session.sh): a foreign tone is recorded; losing and regaining the output
 # is told on stderr; Ctrl-C stops cleanly and still writes the file; a host
-# killed while capturing leaves nothing on the server.
+# killed while capturing leaves nothing on the server; a failed start leaves
+# an existing file as it was; a recording that ends silent fails.
 #   recorder_test.sh RECORDER TONE_PLAYER
 set -euo pipefail
 recorder="$1"
@@ -27,6 +28,20 @@ names_capture() {
 capture_linked() { names_capture pw-link -l; }
 server_shows_capture() { capture_linked || names_capture pw-cli ls Node; }
 field() { sed -n "s/^$1: \([0-9.]*\).*/\1/p" "$2"; }
+# sox reads FILE without a word and finds FRAMES samples in it.
+check_wav() {
+  sox "$1" -n 2>"$work/sox.txt" || fail "sox cannot read $1"
+  [[ ! -s "$work/sox.txt" ]] || fail "sox warns about $1: $(cat "$work/sox.txt")"
+  [[ "$(soxi -s "$1")" == "$2" ]] || fail "$1 holds $(soxi -s "$1") samples, not $2"
+}
+
+# A start that fails (no server) leaves an existing file and no other behind.
+echo "keep me" >"$work/existing.wav"
+if PIPEWIRE_REMOTE=mivo-no-such-server "$recorder" 1 "$work/existing.wav" 2>"$work/start-err.txt"; then
+  fail "the recorder started without a server"
+fi
+[[ "$(cat "$work/existing.wav")" == "keep me" ]] || fail "a failed start changed the existing file"
+[[ "$(ls -A "$work")" == $'existing.wav\nstart-err.txt' ]] || fail "a failed start left files: $(ls -A "$work")"
 
 "$player" 440 0 &
 player_pid=$!
@@ -37,17 +52,26 @@ grep -qx "sample rate: 48000 Hz" "$work/out.txt" || fail "sample rate line"
 frames="$(field "frames received" "$work/out.txt")"
 ((frames > 48000)) || fail "only $frames frames in 2 s"
 awk -v p="$(field peak "$work/out.txt")" 'BEGIN { exit !(p > 0.4 && p < 0.6) }' || fail "peak is not the tone's 0.5"
-size="$(stat -c %s "$work/tone.wav")"
-((size == 44 + 4 * frames)) || fail "file holds $size bytes for $frames frames"
-[[ "$(head -c 4 "$work/tone.wav")" == RIFF ]] || fail "not a RIFF file"
+check_wav "$work/tone.wav" "$frames"
 
 # The output disappears (a default naming no sink), then B becomes the default.
+# A second recorder, stopped while still silent, says so and fails.
 "$recorder" 30 "$work/lost.wav" >"$work/lost-out.txt" 2>"$work/lost-err.txt" &
 recorder_pid=$!
+"$recorder" 30 "$work/silent.wav" >"$work/silent-out.txt" 2>"$work/silent-err.txt" &
+silent_pid=$!
 sleep 1
 pw-metadata -n default 0 default.audio.sink '{"name":"gone"}' Spa:String:JSON >/dev/null
-for _ in $(seq 400); do grep -q "went silent" "$work/lost-err.txt" && break; sleep 0.05; done
+for _ in $(seq 400); do
+  grep -q "went silent" "$work/lost-err.txt" && grep -q "went silent" "$work/silent-err.txt" && break
+  sleep 0.05
+done
 grep -q "went silent" "$work/lost-err.txt" || fail "no notice of the lost output"
+grep -q "went silent" "$work/silent-err.txt" || fail "no notice of the lost output (second recorder)"
+kill -INT "$silent_pid"
+if wait "$silent_pid"; then fail "a recorder that ended silent exited with 0"; fi
+grep -q "did not resume" "$work/silent-err.txt" || fail "no word of the capture that did not resume"
+check_wav "$work/silent.wav" "$(field "frames received" "$work/silent-out.txt")"
 pactl set-default-sink B
 for _ in $(seq 400); do grep -q "frames resumed" "$work/lost-err.txt" && break; sleep 0.05; done
 grep -q "frames resumed" "$work/lost-err.txt" || fail "no notice of resumed frames"
@@ -57,8 +81,7 @@ kill -INT "$recorder_pid"
 wait "$recorder_pid" || fail "interrupted recorder exited with $?"
 grep -q "interrupted, stopped cleanly" "$work/lost-err.txt" || fail "no clean stop on Ctrl-C"
 frames="$(field "frames received" "$work/lost-out.txt")"
-size="$(stat -c %s "$work/lost.wav")"
-((size == 44 + 4 * frames)) || fail "interrupted file holds $size bytes for $frames frames"
+check_wav "$work/lost.wav" "$frames"
 pactl set-default-sink A
 
 # A host killed while capturing leaves no node or link of ours behind.

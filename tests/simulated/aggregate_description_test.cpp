@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "simulated_test_support.h"
@@ -106,7 +107,12 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"two taps", [] {
                     const Dictionary tap{{"drift", true}, {"uid", "TAP-1"}};
                     return with("taps", List{tap, tap});
-                  }}));
+                  }}),
+    [](const auto& testCase) {
+      std::string name = testCase.param.what;
+      std::replace(name.begin(), name.end(), ' ', '_');
+      return name;
+    });
 
 }  // namespace
 }  // namespace mivo::audio::testing
