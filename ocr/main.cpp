@@ -1,6 +1,6 @@
-#include "file_image_decoder.h"
-#include "ocr_command.h"
-#include "tesseract_recognizer.h"
+#include "decoding/file_image_decoder.h"
+#include "command/ocr_command.h"
+#include "recognition/tesseract_recognizer.h"
 
 #include <filesystem>
 #include <iostream>

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "recognition/layout/table_detection.h"
+
+#include <vector>
+
+namespace mivo::ocr {
+
+// Orders units by cutting the page recursively along its widest empty
+// stripe: across it, the part above comes first; down it, the part to the
+// left. Side panels, cards and columns are so read one at a time, and
+// stacked blocks top first. Units that no stripe separates go by their top
+// edge, then their left edge.
+std::vector<LayoutUnit> orderForReading(std::vector<LayoutUnit> units);
+
+}  // namespace mivo::ocr
