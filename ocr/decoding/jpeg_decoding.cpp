@@ -5,6 +5,7 @@
 
 #include <leptonica/allheaders.h>
 
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 
@@ -39,6 +40,20 @@ void cmykRowToRgb(const JSAMPLE* cmyk, JDIMENSION width, bool inverted, JSAMPLE*
       const unsigned ink = inverted ? cmyk[channel] : 255U - cmyk[channel];
       rgb[channel] = static_cast<JSAMPLE>(ink * black / 255U);
     }
+  }
+}
+
+// The declared pixel density, so that the engine measures its layout gaps in
+// real units; 0 when the file gives only an aspect ratio.
+l_int32 dotsPerInch(const jpeg_decompress_struct& info) {
+  constexpr double kCentimetresPerInch = 2.54;
+  switch (info.density_unit) {
+    case 1:
+      return info.X_density;
+    case 2:
+      return static_cast<l_int32>(std::lround(info.X_density * kCentimetresPerInch));
+    default:
+      return 0;
   }
 }
 
@@ -82,6 +97,7 @@ Pix* decodeIntoPix(const unsigned char* data, unsigned long size) {
     jpeg_destroy_decompress(&info);
     return nullptr;
   }
+  pixSetResolution(pix, dotsPerInch(info), dotsPerInch(info));
   // Rows live in the decoder's own memory pool, freed with it on any exit.
   JSAMPARRAY rows = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
                                               info.output_width * 4, 2);
