@@ -5,6 +5,8 @@
 #include "recognition/openmp_thread_cap.h"
 #include "recognition/text_scale.h"
 
+#include <algorithm>
+#include <cctype>
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
@@ -28,6 +30,11 @@ RecognizedWord currentWord(const tesseract::ResultIterator& iterator, std::strin
   iterator.Baseline(tesseract::RIL_WORD, &x1, &y1, &x2, &y2);
   word.baseline = (y1 + y2) / 2;
   return word;
+}
+
+bool hasVisibleCharacter(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return std::isspace(static_cast<unsigned char>(c)) == 0; });
 }
 
 std::string joinWords(const TextLine& line) {
@@ -83,12 +90,16 @@ std::vector<TextLine> TesseractRecognizer::readLines() {
   if (!iterator) {
     return lines;
   }
+  int block = 0;
   do {
+    if (iterator->IsAtBeginningOf(tesseract::RIL_BLOCK)) {
+      ++block;
+    }
     if (iterator->IsAtBeginningOf(tesseract::RIL_TEXTLINE) || lines.empty()) {
-      lines.emplace_back();
+      lines.push_back(TextLine{{}, block});
     }
     std::string text = takeText(iterator->GetUTF8Text(tesseract::RIL_WORD));
-    if (!text.empty()) {
+    if (hasVisibleCharacter(text)) {
       lines.back().words.push_back(currentWord(*iterator, std::move(text)));
     }
   } while (iterator->Next(tesseract::RIL_WORD));

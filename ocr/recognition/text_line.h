@@ -23,9 +23,11 @@ struct RecognizedWord {
   int baseline = 0;  // y of the line the letters stand on
 };
 
-// One line of text: its words, left to right.
+// One line of text: its words, left to right, and the engine's text block
+// it belongs to (blocks are numbered in the engine's reading order).
 struct TextLine {
   std::vector<RecognizedWord> words;
+  int block = 0;
 };
 
 }  // namespace mivo::ocr

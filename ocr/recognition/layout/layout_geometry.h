@@ -7,6 +7,10 @@
 
 namespace mivo::ocr {
 
+// Runs of this many words or more are running text; table cells, labels,
+// values and menu items are shorter.
+inline constexpr std::size_t kRunningTextWords = 5;
+
 // Words of one line that stand together, with no wide gap between them.
 struct Segment {
   std::vector<RecognizedWord> words;
@@ -20,6 +24,7 @@ inline PixelBox unite(const PixelBox& a, const PixelBox& b) {
 }
 
 inline double centreX(const PixelBox& box) { return (box.left + box.right) / 2.0; }
+inline double centreY(const PixelBox& box) { return (box.top + box.bottom) / 2.0; }
 
 // Upper median; 0 for no values.
 inline double median(std::vector<double> values) {

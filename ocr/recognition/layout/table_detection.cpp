@@ -12,7 +12,6 @@ constexpr std::size_t kMinAlignedCells = 2;
 constexpr double kMaxRowHeightRatio = 1.5;
 // Side-by-side columns of running text also line up row by row, but most of
 // their cells are long runs of words; table cells mostly are not.
-constexpr std::size_t kProseCellWords = 5;
 
 double medianHeight(const std::vector<Segment>& row) {
   std::vector<double> heights;
@@ -50,13 +49,17 @@ bool continuesTable(const std::vector<Segment>& previous, const std::vector<Segm
   return aligned >= kMinAlignedCells;
 }
 
+// Receipts and invoices put an item's description on a line of its own
+// between the rows of figures.
+bool isSpanningRow(const std::vector<Segment>& row) { return row.size() == 1; }
+
 bool isProse(std::span<const std::vector<Segment>> rows) {
   std::size_t cells = 0;
   std::size_t proseCells = 0;
   for (const std::vector<Segment>& row : rows) {
     for (const Segment& cell : row) {
       ++cells;
-      proseCells += cell.words.size() >= kProseCellWords ? 1 : 0;
+      proseCells += cell.words.size() >= kRunningTextWords ? 1 : 0;
     }
   }
   return 2 * proseCells >= cells;
@@ -79,8 +82,17 @@ std::vector<LayoutUnit> findTables(const std::vector<std::vector<Segment>>& rows
   std::size_t first = 0;
   while (first < rows.size()) {
     std::size_t last = first;
-    while (last + 1 < rows.size() && continuesTable(rows[last], rows[last + 1])) {
-      ++last;
+    std::size_t lastAligned = first;
+    while (last + 1 < rows.size()) {
+      if (continuesTable(rows[lastAligned], rows[last + 1])) {
+        lastAligned = ++last;
+      } else if (isSpanningRow(rows[last + 1]) && last + 2 < rows.size() &&
+                 continuesTable(rows[lastAligned], rows[last + 2])) {
+        last += 2;
+        lastAligned = last;
+      } else {
+        break;
+      }
     }
     const std::span<const std::vector<Segment>> run(rows.data() + first, last - first + 1);
     if (run.size() >= kMinTableRows && !isProse(run)) {
