@@ -14,10 +14,13 @@ namespace {
 // Leptonica sniffs a format from the first 12 bytes.
 constexpr std::size_t kSniffSize = 12;
 
+// Files whose brand the HEIF library does not list for sure (such as the
+// generic "mif1" image brand) come back as "maybe"; the decoder then decides.
 bool isSupportedHeif(std::string_view bytes) {
   const int length = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
-  return heif_check_filetype(reinterpret_cast<const std::uint8_t*>(bytes.data()), length) ==
-         heif_filetype_yes_supported;
+  const heif_filetype_result type =
+      heif_check_filetype(reinterpret_cast<const std::uint8_t*>(bytes.data()), length);
+  return type == heif_filetype_yes_supported || type == heif_filetype_maybe;
 }
 
 ImageFormat fromLeptonicaFormat(l_int32 format) {

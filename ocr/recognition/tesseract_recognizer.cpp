@@ -64,7 +64,8 @@ TextObservation toObservation(const TextLine& line) {
 
 }  // namespace
 
-TesseractRecognizer::TesseractRecognizer() : api_(std::make_unique<tesseract::TessBaseAPI>()) {
+TesseractRecognizer::TesseractRecognizer(std::string languages)
+    : api_(std::make_unique<tesseract::TessBaseAPI>()), languages_(std::move(languages)) {
   runParallelRegionsSingleThreaded();
 }
 
@@ -76,7 +77,7 @@ bool TesseractRecognizer::ensureModelLoaded() {
   }
   // The engine's diagnostics go to this file instead of standard error.
   api_->SetVariable("debug_file", "/dev/null");
-  modelLoaded_ = api_->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) == 0;
+  modelLoaded_ = api_->Init(nullptr, languages_.c_str(), tesseract::OEM_LSTM_ONLY) == 0;
   if (modelLoaded_) {
     // Automatic page segmentation: screens mix columns, blocks and tables.
     api_->SetPageSegMode(tesseract::PSM_AUTO);
@@ -109,7 +110,8 @@ std::vector<TextLine> TesseractRecognizer::readLines() {
 
 RecognitionOutcome TesseractRecognizer::recognize(const Image& image) {
   if (!ensureModelLoaded()) {
-    return RecognitionFailure{"The English text-recognition model could not be loaded."};
+    return RecognitionFailure{"The text-recognition models " + languages_ +
+                              " could not be loaded."};
   }
   const Image prepared = prepareForRecognition(image);
   api_->SetImage(prepared ? prepared.get() : image.get());

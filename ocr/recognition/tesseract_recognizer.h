@@ -4,6 +4,7 @@
 #include "recognition/text_line.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tesseract {
@@ -12,11 +13,12 @@ class TessBaseAPI;
 
 namespace mivo::ocr {
 
-// Recognition on Tesseract's LSTM engine with its dictionary, one observation
-// per text line. The model is loaded on the first request.
+// Recognition on Tesseract's LSTM engine with its dictionaries, one
+// observation per text line. The models ("eng+fra") are loaded on the first
+// request.
 class TesseractRecognizer final : public TextRecognizer {
  public:
-  TesseractRecognizer();
+  explicit TesseractRecognizer(std::string languages);
   ~TesseractRecognizer() override;
   TesseractRecognizer(const TesseractRecognizer&) = delete;
   TesseractRecognizer& operator=(const TesseractRecognizer&) = delete;
@@ -28,6 +30,7 @@ class TesseractRecognizer final : public TextRecognizer {
   std::vector<TextLine> readLines();
 
   std::unique_ptr<tesseract::TessBaseAPI> api_;
+  std::string languages_;
   bool modelLoaded_ = false;
 };
 
