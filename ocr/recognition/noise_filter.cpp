@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <string_view>
 
 namespace mivo::ocr {
 namespace {
@@ -19,6 +20,11 @@ constexpr float kMaxStripConfidence = 90.0F;
 // A strip is much taller than the page's usual word and than it is wide.
 constexpr double kStripHeightFactor = 2.5;
 constexpr float kReliableWordConfidence = 80.0F;
+// A rule is less than half as tall as the page's usual word and wider than
+// several of them.
+constexpr double kRuleHeightFactor = 0.5;
+constexpr double kRuleWidthFactor = 6.0;
+constexpr std::size_t kMinLeaderDots = 4;
 
 bool hasLetterOrDigit(const std::string& text) {
   return std::any_of(text.begin(), text.end(),
@@ -59,6 +65,49 @@ bool isTallStrip(const RecognizedWord& word, double typicalHeight) {
          height > kStripHeightFactor * word.box.width() && word.confidence < kMaxStripConfidence;
 }
 
+// A chart's connector line or a rule, read as a long word of letters: far
+// flatter than the page's words and far wider than tall.
+bool isFlatRule(const RecognizedWord& word, double typicalHeight) {
+  return word.box.height() < kRuleHeightFactor * typicalHeight &&
+         word.box.width() > kRuleWidthFactor * typicalHeight &&
+         word.confidence < kMaxStripConfidence;
+}
+
+bool isLeaderCharacter(std::string_view text, std::size_t at, std::size_t& length) {
+  for (const std::string_view dot : {".", "\u00B7", "\u2026"}) {  // full stop, middle dot, ellipsis
+    if (text.substr(at, dot.size()) == dot) {
+      length = dot.size();
+      return true;
+    }
+  }
+  return false;
+}
+
+// Dotted leaders of a contents page or a price list ("Intro ....... 5") are
+// read as runs of dots, alone or stuck to a word; an ellipsis is shorter.
+std::string withoutLeaders(const std::string& text) {
+  std::string kept;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t runEnd = at;
+    std::size_t dots = 0;
+    std::size_t length = 0;
+    while (runEnd < text.size() && isLeaderCharacter(text, runEnd, length)) {
+      runEnd += length;
+      ++dots;
+    }
+    if (dots == 0) {
+      kept += text[at++];
+      continue;
+    }
+    if (dots < kMinLeaderDots) {
+      kept.append(text, at, runEnd - at);
+    }
+    at = runEnd;
+  }
+  return kept;
+}
+
 double typicalWordHeight(const std::vector<TextLine>& lines) {
   std::vector<int> heights;
   for (const TextLine& line : lines) {
@@ -84,9 +133,13 @@ std::vector<TextLine> removeNoise(std::vector<TextLine> lines) {
     std::vector<RecognizedWord>& words = line.words;
     if (typicalHeight > 0.0) {
       std::erase_if(words, [typicalHeight](const RecognizedWord& word) {
-        return isTallStrip(word, typicalHeight);
+        return isTallStrip(word, typicalHeight) || isFlatRule(word, typicalHeight);
       });
     }
+    for (RecognizedWord& word : words) {
+      word.text = withoutLeaders(word.text);
+    }
+    std::erase_if(words, [](const RecognizedWord& word) { return word.text.empty(); });
     const auto firstText = std::find_if_not(words.begin(), words.end(), looksLikeBullet);
     words.erase(words.begin(), firstText);
   }

@@ -56,6 +56,20 @@ TEST(NoiseFilter, TallStripIsRemovedButATallLetterIsNot) {
   EXPECT_THAT(textsOf(removeNoise(lines)), ElementsAre("word", "word", "word", "word", "I"));
 }
 
+TEST(NoiseFilter, LeadersAndRulesAreDroppedButEllipsesAndShortDashesStay) {
+  std::vector<TextLine> lines;
+  for (int row = 0; row < 4; ++row) {
+    lines.push_back(makeLine({{"word", 40, 10 + row * 20, 40, 10}}));
+  }
+  lines.push_back(makeLine({{"Introduction.......", 20, 100, 160, 10},
+                            {"\u00B7\u00B7\u00B7\u00B7\u00B7", 190, 100, 100, 3, 40.0F},
+                            {"5", 300, 100, 8, 10}}));
+  lines.push_back(makeLine({{"SRAAAARAAMAAAARRA", 20, 130, 400, 4, 35.0F}}));
+  lines.push_back(makeLine({{"Wait...", 20, 150, 50, 10}, {"\u2026then", 75, 150, 40, 10}}));
+  EXPECT_THAT(textsOf(removeNoise(lines)), ElementsAre("word", "word", "word", "word",
+                                                      "Introduction 5", "Wait... \u2026then"));
+}
+
 TEST(NoiseFilter, LineOfNoiseOnlyIsDropped) {
   const std::vector<TextLine> lines{makeLine({{"@)", 20, 10, 15, 15, 42.0F}}),
                                     makeLine({{"Keep", 20, 40, 40, 12}})};
