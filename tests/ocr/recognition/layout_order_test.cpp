@@ -96,6 +96,48 @@ TEST(LayoutOrder, ParagraphKeepsItsLinesAndWordSpaces) {
               ElementsAre("Heading", "first line", "second line"));
 }
 
+TEST(LayoutOrder, RunningTextBlocksKeepTheEnginesOrder) {
+  // Two columns the engine found as blocks, a narrow gutter between them and
+  // a paragraph break at the same height in both: cutting the page anew
+  // would read across the gutter.
+  std::vector<TextLine> engineLines;
+  for (const auto& [block, left] : {std::pair{1, 30}, std::pair{2, 420}}) {
+    for (const int top : {40, 60, 140}) {
+      const int row = top / 60;
+      std::vector<PlacedWord> words;
+      for (int word = 0; word < 6; ++word) {
+        words.push_back({"b" + std::to_string(block) + "r" + std::to_string(row), left + word * 60,
+                         top, 50, kHeight});
+      }
+      engineLines.push_back(makeLine(words));
+      engineLines.back().block = block;
+    }
+  }
+  const std::vector<std::string> texts = textsOf(orderByLayout(engineLines));
+  ASSERT_EQ(texts.size(), 6U);
+  EXPECT_EQ(texts[2].substr(0, 4), "b1r2");
+  EXPECT_EQ(texts[3].substr(0, 4), "b2r0");
+}
+
+TEST(LayoutOrder, ReceiptRowsStayWhole) {
+  // Labels and their values far apart on one row; item lines with a
+  // description line under each.
+  const std::vector<TextLine> engineLines{
+      makeLine({{"1938", 20, 20, 40, kHeight}, {"2", 200, 20, 10, kHeight},
+                {"13.78", 400, 20, 50, kHeight}}),
+      makeLine({{"ROLLER", 20, 40, 60, kHeight}, {"SET", 85, 40, 30, kHeight}}),
+      makeLine({{"1618", 20, 60, 40, kHeight}, {"1", 200, 60, 10, kHeight},
+                {"40.28", 400, 60, 50, kHeight}}),
+      makeLine({{"PAINT", 20, 80, 60, kHeight}}),
+      makeLine({{"2430", 20, 100, 40, kHeight}, {"2", 200, 100, 10, kHeight},
+                {"36.04", 400, 100, 50, kHeight}}),
+      makeLine({{"Discount", 20, 140, 80, kHeight}, {"0.00", 400, 140, 40, kHeight}}),
+      makeLine({{"Total", 20, 160, 50, kHeight}, {"94.87", 400, 160, 50, kHeight}})};
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("1938 2 13.78", "ROLLER SET", "1618 1 40.28", "PAINT", "2430 2 36.04",
+                          "Discount 0.00", "Total 94.87"));
+}
+
 TEST(LayoutOrder, NothingInNothingOut) { EXPECT_TRUE(orderByLayout({}).empty()); }
 
 }  // namespace
