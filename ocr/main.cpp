@@ -1,13 +1,14 @@
-#include "file_image_decoder.h"
-#include "ocr_command.h"
-#include "tesseract_recognizer.h"
+#include "decoding/file_image_decoder.h"
+#include "command/ocr_command.h"
+#include "recognition/recognition_languages.h"
+#include "recognition/tesseract_recognizer.h"
 
 #include <filesystem>
 #include <iostream>
 
 int main(int argc, char** argv) {
   mivo::ocr::FileImageDecoder decoder;
-  mivo::ocr::TesseractRecognizer recognizer;
+  mivo::ocr::TesseractRecognizer recognizer(mivo::ocr::recognitionLanguages());
   mivo::ocr::OcrPlatform platform{
       [](const std::string& path) {
         std::error_code error;

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -108,8 +109,10 @@ ProcessResult runProcess(const std::vector<std::string>& arguments,
   ProcessResult result;
   drain(out, err, result);
   int status = 0;
-  waitpid(child, &status, 0);
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
   result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.peakMemoryKiB = usage.ru_maxrss;
   return result;
 }
 

@@ -9,6 +9,7 @@ struct ProcessResult {
   int exitStatus = -1;  // -1 when the process did not exit normally
   std::string standardOutput;
   std::string standardError;
+  long peakMemoryKiB = 0;  // largest resident set
 };
 
 // Runs a program with exactly these arguments (argument 0 included), in this

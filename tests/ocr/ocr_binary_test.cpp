@@ -96,6 +96,28 @@ TEST_F(OcrBinary, UndecodableFilesFailToLoad) {
   }
 }
 
+TEST_F(OcrBinary, AncillaryChunksCostNoMemoryAndDoNotStopDecoding) {
+  writePngDeclaringHugeText(work("huge-text.png"));
+  const std::string path = work("huge-text.png").string();
+  const ProcessResult result = runProcess({MIVO_OCR_BINARY, path});
+  EXPECT_EQ(nlohmann::json::parse(result.standardOutput),
+            error("Failed to load image at index 0 from: " + path));
+  constexpr long kFewModulesKiB = 64 * 1024;
+  EXPECT_LT(result.peakMemoryKiB, kFewModulesKiB);
+
+  writePngWithTextChunk(data("first_page.png"), 3 << 20, work("long-text.png"));
+  EXPECT_EQ(runAndParse({work("long-text.png").string()}, 0).at("text"), kFirstPageText);
+}
+
+TEST_F(OcrBinary, HeifWithTheGenericImageBrandIsDecoded) {
+  convertImage(data("first_page.png"), "heic", work("text.heic"));
+  std::fstream file(work("text.heic"), std::ios::binary | std::ios::in | std::ios::out);
+  file.seekp(8);  // the major brand of the leading file-type box
+  file.write("mif1", 4);
+  file.close();
+  EXPECT_EQ(runAndParse({work("text.heic").string()}, 0).at("text"), kFirstPageText);
+}
+
 TEST_F(OcrBinary, RelativePathStaysRelativeAndExtraArgumentsAreIgnored) {
   const fs::path previous = fs::current_path();
   fs::current_path(fs::path(MIVO_OCR_TEST_DATA).parent_path());
@@ -126,9 +148,8 @@ TEST_F(OcrBinary, MultiPageTiffReadsOnlyTheFirstPage) {
 
 TEST_F(OcrBinary, EngineFailureIsReportedWithoutWritingToStandardError) {
   EXPECT_EQ(runAndParse({data("first_page.png").string()}, 1, nullptr,
-                        {"TESSDATA_PREFIX=" + work("no-models").string()}),
-            error("Vision request failed: The English text-recognition model could not be "
-                  "loaded."));
+                        {"TESSDATA_PREFIX=" + work("no-models").string(), "MIVO_OCR_LANGS=eng"}),
+            error("Vision request failed: The text-recognition models eng could not be loaded."));
 }
 
 class OcrBinaryFormat : public OcrBinary, public ::testing::WithParamInterface<std::string> {};

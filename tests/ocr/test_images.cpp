@@ -6,6 +6,7 @@
 
 #include <array>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -125,6 +126,26 @@ void writePngDeclaring(std::uint32_t width, std::uint32_t height,
   appendChunk(png, "IHDR", header);
   appendChunk(png, "IDAT", std::string("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9));
   appendChunk(png, "IEND", "");
+  std::ofstream(target, std::ios::binary) << png;
+}
+
+void writePngWithTextChunk(const std::filesystem::path& source, std::size_t textBytes,
+                           const std::filesystem::path& target) {
+  std::ifstream file(source, std::ios::binary);
+  const std::string original{std::istreambuf_iterator<char>(file),
+                             std::istreambuf_iterator<char>()};
+  constexpr std::size_t kSignatureAndHeader = 8 + 25;
+  std::string png = original.substr(0, kSignatureAndHeader);
+  appendChunk(png, "tEXt", "Comment" + std::string(1, '\0') + std::string(textBytes, 'x'));
+  png += original.substr(kSignatureAndHeader);
+  std::ofstream(target, std::ios::binary) << png;
+}
+
+void writePngDeclaringHugeText(const std::filesystem::path& target) {
+  std::string png = "\x89PNG\r\n\x1a\n";
+  appendChunk(png, "IHDR", std::string("\0\0\0\x01\0\0\0\x01\x08\0\0\0\0", 13));
+  png += std::string("\x7f\xff\xff\xf0tEXtComment", 15) + std::string(1, '\0');
+  png.resize(57, 'x');
   std::ofstream(target, std::ios::binary) << png;
 }
 

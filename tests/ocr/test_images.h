@@ -22,4 +22,13 @@ void writeBlankPng(int width, int height, const std::filesystem::path& target);
 void writePngDeclaring(std::uint32_t width, std::uint32_t height,
                        const std::filesystem::path& target);
 
+// The PNG at `source` with a text chunk of `textBytes` bytes after its
+// header.
+void writePngWithTextChunk(const std::filesystem::path& source, std::size_t textBytes,
+                           const std::filesystem::path& target);
+
+// A 57-byte PNG: a 1x1 header, then a text chunk that declares almost 2 GiB
+// and ends after a few bytes.
+void writePngDeclaringHugeText(const std::filesystem::path& target);
+
 }  // namespace mivo::ocr::testing

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "decoding/image.h"
+
+#include <string_view>
+
+namespace mivo::ocr {
+
+// The primary image as 32-bit RGB; empty when damaged or over the pixel limit.
+Image decodeHeifPrimaryImage(std::string_view bytes);
+
+}  // namespace mivo::ocr

@@ -1,0 +1,123 @@
+#include "decoding/jpeg_decoding.h"
+
+#include "decoding/pixel_limit.h"
+#include "decoding/rgb_pix.h"
+
+#include <leptonica/allheaders.h>
+
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+namespace mivo::ocr {
+namespace {
+
+// Progressive files can hold thousands of tiny scans that take minutes to
+// decode; real photos and screenshots have around ten.
+constexpr int kMaxProgressiveScans = 500;
+
+struct QuietErrorManager {
+  jpeg_error_mgr manager{};
+  jpeg_progress_mgr progress{};
+  std::jmp_buf recovery{};
+};
+
+[[noreturn]] void jumpToRecovery(j_common_ptr info) {
+  auto* errors = reinterpret_cast<QuietErrorManager*>(info->err);
+  std::longjmp(errors->recovery, 1);
+}
+
+void discardMessage(j_common_ptr /*info*/) {}
+
+// Files written by Adobe software (most CMYK JPEGs) store the inks
+// inverted: 255 is no ink.
+void cmykRowToRgb(const JSAMPLE* cmyk, JDIMENSION width, bool inverted, JSAMPLE* rgb) {
+  for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
+    const unsigned black = inverted ? cmyk[3] : 255U - cmyk[3];
+    for (int channel = 0; channel < 3; ++channel) {
+      const unsigned ink = inverted ? cmyk[channel] : 255U - cmyk[channel];
+      rgb[channel] = static_cast<JSAMPLE>(ink * black / 255U);
+    }
+  }
+}
+
+// The declared pixel density, so that the engine measures its layout gaps in
+// real units; 0 when the file gives only an aspect ratio.
+l_int32 dotsPerInch(const jpeg_decompress_struct& info) {
+  constexpr double kCentimetresPerInch = 2.54;
+  switch (info.density_unit) {
+    case 1:
+      return info.X_density;
+    case 2:
+      return static_cast<l_int32>(std::lround(info.X_density * kCentimetresPerInch));
+    default:
+      return 0;
+  }
+}
+
+void refuseEndlessScans(j_common_ptr info) {
+  auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+  if (decompress->input_scan_number > kMaxProgressiveScans) {
+    jumpToRecovery(info);
+  }
+}
+
+// Everything between setjmp and a possible longjmp is plain C data, so the
+// jump skips no destructor.
+Pix* decodeIntoPix(const unsigned char* data, unsigned long size) {
+  jpeg_decompress_struct info{};
+  QuietErrorManager errors;
+  info.err = jpeg_std_error(&errors.manager);
+  errors.manager.error_exit = jumpToRecovery;
+  errors.manager.output_message = discardMessage;
+  errors.progress.progress_monitor = refuseEndlessScans;
+  Pix* volatile pix = nullptr;
+  if (setjmp(errors.recovery) != 0) {
+    jpeg_destroy_decompress(&info);
+    Pix* failed = pix;
+    pixDestroy(&failed);
+    return nullptr;
+  }
+  jpeg_create_decompress(&info);
+  info.progress = &errors.progress;
+  jpeg_mem_src(&info, data, size);
+  jpeg_read_header(&info, TRUE);
+  if (!fitsPixelLimit(info.image_width, info.image_height)) {
+    jpeg_destroy_decompress(&info);
+    return nullptr;
+  }
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+  jpeg_start_decompress(&info);
+  pix = createRgbPix(static_cast<int>(info.output_width), static_cast<int>(info.output_height))
+            .release();
+  if (pix == nullptr) {
+    jpeg_destroy_decompress(&info);
+    return nullptr;
+  }
+  pixSetResolution(pix, dotsPerInch(info), dotsPerInch(info));
+  // Rows live in the decoder's own memory pool, freed with it on any exit.
+  JSAMPARRAY rows = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                              info.output_width * 4, 2);
+  while (info.output_scanline < info.output_height) {
+    const auto y = static_cast<int>(info.output_scanline);
+    jpeg_read_scanlines(&info, rows, 1);
+    if (cmyk) {
+      cmykRowToRgb(rows[0], info.output_width, info.saw_Adobe_marker != 0, rows[1]);
+    }
+    copyRgbRowToPix(rows[cmyk ? 1 : 0], y, pix);
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return pix;
+}
+
+}  // namespace
+
+Image decodeJpeg(std::string_view bytes) {
+  return Image{decodeIntoPix(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())};
+}
+
+}  // namespace mivo::ocr

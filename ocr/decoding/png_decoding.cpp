@@ -1,0 +1,173 @@
+#include "decoding/png_decoding.h"
+
+#include "decoding/pixel_limit.h"
+
+#include <leptonica/allheaders.h>
+#include <png.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <csetjmp>
+#include <cstring>
+#include <vector>
+
+namespace mivo::ocr {
+namespace {
+
+// Text, ICC profiles, EXIF and private chunks are never used, yet a file of
+// a few bytes can declare one of gigabytes, which the PNG library would
+// allocate before finding the data missing. Only these ancillary chunks are
+// read; no chunk but the image data may take more than a megabyte.
+constexpr std::array<png_byte, 10> kUsedAncillaryChunks{'t', 'R', 'N', 'S', '\0',
+                                                        'p', 'H', 'Y', 's', '\0'};
+constexpr png_alloc_size_t kMaxChunkBytes = 1U << 20;
+constexpr double kInchesPerMetre = 0.0254;
+
+struct MemoryReader {
+  const png_byte* data = nullptr;
+  std::size_t size = 0;
+  std::size_t offset = 0;
+};
+
+void readFromMemory(png_structp png, png_bytep target, png_size_t length) {
+  auto* reader = static_cast<MemoryReader*>(png_get_io_ptr(png));
+  if (length > reader->size - reader->offset) {
+    png_error(png, "truncated");
+  }
+  std::memcpy(target, reader->data + reader->offset, length);
+  reader->offset += length;
+}
+
+[[noreturn]] void jumpToRecovery(png_structp png, png_const_charp /*message*/) {
+  png_longjmp(png, 1);
+}
+
+void discardWarning(png_structp /*png*/, png_const_charp /*message*/) {}
+
+struct PngReader {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  MemoryReader input;
+
+  explicit PngReader(std::string_view bytes)
+      : png(png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpToRecovery,
+                                   discardWarning)),
+        info(png != nullptr ? png_create_info_struct(png) : nullptr),
+        input{reinterpret_cast<const png_byte*>(bytes.data()), bytes.size(), 0} {
+    if (info != nullptr) {
+      png_set_read_fn(png, &input, readFromMemory);
+      png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+      png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kUsedAncillaryChunks.data(),
+                                  kUsedAncillaryChunks.size() / 5);
+      png_set_chunk_malloc_max(png, kMaxChunkBytes);
+    }
+  }
+  ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
+  PngReader(const PngReader&) = delete;
+  PngReader& operator=(const PngReader&) = delete;
+};
+
+// Every colour type and depth becomes 8-bit RGB with an alpha byte, laid out
+// in memory as a 32-bit Leptonica pixel (red in the high byte), so rows can
+// be read straight into the image.
+void requestLeptonicaPixels(png_structp png, png_infop info) {
+  png_set_expand(png);
+  png_set_strip_16(png);
+  png_set_gray_to_rgb(png);
+  if constexpr (std::endian::native == std::endian::little) {
+    png_set_bgr(png);
+    png_set_swap_alpha(png);
+    png_set_filler(png, 0xFF, PNG_FILLER_BEFORE);
+  } else {
+    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  }
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+}
+
+// Reads the header and sets up the transformations. Plain C data only
+// between setjmp and a possible longjmp, so the jump skips no destructor.
+bool readHeader(PngReader& reader, png_uint_32& width, png_uint_32& height) {
+  if (setjmp(png_jmpbuf(reader.png)) != 0) {
+    return false;
+  }
+  png_read_info(reader.png, reader.info);
+  width = png_get_image_width(reader.png, reader.info);
+  height = png_get_image_height(reader.png, reader.info);
+  if (!fitsPixelLimit(width, height)) {
+    return false;
+  }
+  requestLeptonicaPixels(reader.png, reader.info);
+  return png_get_rowbytes(reader.png, reader.info) == static_cast<png_size_t>(width) * 4;
+}
+
+bool readRows(PngReader& reader, png_bytepp rows) {
+  if (setjmp(png_jmpbuf(reader.png)) != 0) {
+    return false;
+  }
+  png_read_image(reader.png, rows);
+  return true;
+}
+
+// Transparent pixels show the page behind them: white.
+void composeOntoWhite(Pix* pix) {
+  l_uint32* pixel = pixGetData(pix);
+  const auto count = static_cast<std::size_t>(pixGetWpl(pix)) * pixGetHeight(pix);
+  for (std::size_t index = 0; index < count; ++index, ++pixel) {
+    const l_uint32 alpha = *pixel & 0xFFU;
+    l_int32 red = 0;
+    l_int32 green = 0;
+    l_int32 blue = 0;
+    extractRGBValues(*pixel, &red, &green, &blue);
+    const auto over = [alpha](l_int32 value) {
+      return static_cast<l_int32>((static_cast<l_uint32>(value) * alpha + 255U * (255U - alpha)) /
+                                  255U);
+    };
+    composeRGBPixel(over(red), over(green), over(blue), pixel);
+  }
+}
+
+// The declared pixel density, so that the engine measures its layout gaps in
+// real units; 0 when the file does not say.
+l_int32 dotsPerInch(const PngReader& reader) {
+  png_uint_32 xPerUnit = 0;
+  png_uint_32 yPerUnit = 0;
+  int unit = PNG_RESOLUTION_UNKNOWN;
+  if (png_get_pHYs(reader.png, reader.info, &xPerUnit, &yPerUnit, &unit) == 0 ||
+      unit != PNG_RESOLUTION_METER || xPerUnit != yPerUnit) {
+    return 0;
+  }
+  return static_cast<l_int32>(std::lround(std::min<double>(xPerUnit, 1e6) * kInchesPerMetre));
+}
+
+}  // namespace
+
+Image decodePng(std::string_view bytes) {
+  PngReader reader(bytes);
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  if (reader.info == nullptr || !readHeader(reader, width, height)) {
+    return Image{};
+  }
+  Image pix{pixCreate(static_cast<l_int32>(width), static_cast<l_int32>(height), 32)};
+  if (!pix) {
+    return pix;
+  }
+  std::vector<png_bytep> rows(height);
+  for (png_uint_32 y = 0; y < height; ++y) {
+    rows[y] = reinterpret_cast<png_bytep>(pixGetData(pix.get()) +
+                                          static_cast<std::ptrdiff_t>(y) * pixGetWpl(pix.get()));
+  }
+  if (!readRows(reader, rows.data())) {
+    return Image{};
+  }
+  composeOntoWhite(pix.get());
+  pixSetSpp(pix.get(), 3);
+  const l_int32 dpi = dotsPerInch(reader);
+  pixSetResolution(pix.get(), dpi, dpi);
+  return pix;
+}
+
+}  // namespace mivo::ocr

@@ -1,0 +1,19 @@
+#include "decoding/rgb_pix.h"
+
+#include <leptonica/allheaders.h>
+
+#include <cstddef>
+
+namespace mivo::ocr {
+
+Image createRgbPix(int width, int height) { return Image{pixCreate(width, height, 32)}; }
+
+void copyRgbRowToPix(const std::uint8_t* rgb, int row, Pix* pix) {
+  l_uint32* target = pixGetData(pix) + static_cast<std::ptrdiff_t>(row) * pixGetWpl(pix);
+  const auto width = static_cast<int>(pixGetWidth(pix));
+  for (int x = 0; x < width; ++x, rgb += 3) {
+    composeRGBPixel(rgb[0], rgb[1], rgb[2], target + x);
+  }
+}
+
+}  // namespace mivo::ocr

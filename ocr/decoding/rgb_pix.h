@@ -1,0 +1,13 @@
+#pragma once
+
+#include "decoding/image.h"
+
+#include <cstdint>
+
+namespace mivo::ocr {
+
+// A 32-bit Leptonica image to be filled from rows of packed 8-bit RGB.
+Image createRgbPix(int width, int height);
+void copyRgbRowToPix(const std::uint8_t* rgb, int row, Pix* pix);
+
+}  // namespace mivo::ocr

@@ -1,0 +1,84 @@
+#include "recognition/layout/layout_order.h"
+
+#include "recognition/layout/line_segments.h"
+#include "recognition/layout/reading_order.h"
+#include "recognition/layout/table_detection.h"
+
+#include <span>
+
+namespace mivo::ocr {
+namespace {
+
+// A block of running text: two lines or more in one column, most of them
+// long runs of words without a wide gap. Table cells, menu items, receipt items and code
+// fragments are short; a line across cards or table cells has wide gaps.
+constexpr std::size_t kMinRunningTextLines = 2;
+
+TextLine joinRow(const std::vector<Segment>& row) {
+  TextLine line;
+  for (const Segment& segment : row) {
+    line.words.insert(line.words.end(), segment.words.begin(), segment.words.end());
+  }
+  return line;
+}
+
+PixelBox boxOf(const TextLine& line) {
+  PixelBox box = line.words.front().box;
+  for (const RecognizedWord& word : line.words) {
+    box = unite(box, word.box);
+  }
+  return box;
+}
+
+// Lines of one column stand one under another.
+bool isOneColumn(std::span<const TextLine> block) {
+  for (std::size_t index = 1; index < block.size(); ++index) {
+    if (boxOf(block[index]).top < centreY(boxOf(block[index - 1]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool isRunningText(std::span<const TextLine> block) {
+  const auto longLines = std::count_if(block.begin(), block.end(), [](const TextLine& line) {
+    return line.words.size() >= kRunningTextWords && splitAtWideGaps({line}).size() == 1;
+  });
+  return block.size() >= kMinRunningTextLines &&
+         2 * static_cast<std::size_t>(longLines) >= block.size() && isOneColumn(block);
+}
+
+void appendScreenOrder(const std::vector<TextLine>& lines, std::vector<TextLine>& ordered) {
+  for (const LayoutUnit& unit :
+       orderForReading(findTables(groupIntoRows(splitAtWideGaps(lines))))) {
+    for (const std::vector<Segment>& row : unit.rows) {
+      ordered.push_back(joinRow(row));
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines) {
+  std::vector<TextLine> ordered;
+  std::vector<TextLine> screenRegion;
+  auto blockStart = lines.begin();
+  while (blockStart != lines.end()) {
+    const auto blockEnd = std::find_if(blockStart, lines.end(), [&](const TextLine& line) {
+      return line.block != blockStart->block;
+    });
+    const std::span<const TextLine> block(blockStart, blockEnd);
+    if (isRunningText(block)) {
+      appendScreenOrder(screenRegion, ordered);
+      screenRegion.clear();
+      ordered.insert(ordered.end(), block.begin(), block.end());
+    } else {
+      screenRegion.insert(screenRegion.end(), block.begin(), block.end());
+    }
+    blockStart = blockEnd;
+  }
+  appendScreenOrder(screenRegion, ordered);
+  return ordered;
+}
+
+}  // namespace mivo::ocr

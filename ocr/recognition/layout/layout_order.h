@@ -1,0 +1,16 @@
+#pragma once
+
+#include "recognition/text_line.h"
+
+#include <vector>
+
+namespace mivo::ocr {
+
+// Puts the engine's lines into reading order. Blocks of running text
+// (documents, scans) keep the engine's own order, which follows its columns
+// and paragraphs. Everything between them (screens, tables, code) is
+// rearranged: lines split at wide gaps, table rows read whole, panels and
+// cards one after another.
+std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines);
+
+}  // namespace mivo::ocr

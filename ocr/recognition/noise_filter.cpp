@@ -1,0 +1,150 @@
+#include "recognition/noise_filter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <string_view>
+
+namespace mivo::ocr {
+namespace {
+
+// Confidences (0..100) below which a short or symbol-only word at the start
+// of a line is taken for a bullet, checkbox or icon; real words that short
+// are rarely read with so little confidence.
+constexpr float kMaxSymbolConfidence = 80.0F;
+constexpr float kMaxShortWordConfidence = 60.0F;
+// Icons fill a square box; a real one- or two-character word rarely does.
+constexpr float kMaxSquareWordConfidence = 80.0F;
+constexpr double kSquareTolerance = 0.25;
+constexpr float kMaxStripConfidence = 90.0F;
+// A strip is much taller than the page's usual word and than it is wide.
+constexpr double kStripHeightFactor = 2.5;
+constexpr float kReliableWordConfidence = 80.0F;
+// A rule is less than half as tall as the page's usual word and wider than
+// several of them.
+constexpr double kRuleHeightFactor = 0.5;
+constexpr double kRuleWidthFactor = 6.0;
+constexpr std::size_t kMinLeaderDots = 4;
+
+bool hasLetterOrDigit(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+std::size_t characterCount(const std::string& utf8) {
+  return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U;  // not a continuation byte
+  }));
+}
+
+bool isNumber(const std::string& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+bool isSquare(const PixelBox& box) {
+  return std::abs(box.width() - box.height()) <= kSquareTolerance * box.height();
+}
+
+bool looksLikeBullet(const RecognizedWord& word) {
+  if (!hasLetterOrDigit(word.text)) {
+    return word.confidence < kMaxSymbolConfidence;
+  }
+  if (characterCount(word.text) > 2) {
+    return false;
+  }
+  if (isSquare(word.box)) {
+    return word.confidence < kMaxSquareWordConfidence;
+  }
+  return !isNumber(word.text) && word.confidence < kMaxShortWordConfidence;
+}
+
+bool isTallStrip(const RecognizedWord& word, double typicalHeight) {
+  const int height = word.box.height();
+  return height > kStripHeightFactor * typicalHeight &&
+         height > kStripHeightFactor * word.box.width() && word.confidence < kMaxStripConfidence;
+}
+
+// A chart's connector line or a rule, read as a long word of letters: far
+// flatter than the page's words and far wider than tall.
+bool isFlatRule(const RecognizedWord& word, double typicalHeight) {
+  return word.box.height() < kRuleHeightFactor * typicalHeight &&
+         word.box.width() > kRuleWidthFactor * typicalHeight &&
+         word.confidence < kMaxStripConfidence;
+}
+
+bool isLeaderCharacter(std::string_view text, std::size_t at, std::size_t& length) {
+  for (const std::string_view dot : {".", "\u00B7", "\u2026"}) {  // full stop, middle dot, ellipsis
+    if (text.substr(at, dot.size()) == dot) {
+      length = dot.size();
+      return true;
+    }
+  }
+  return false;
+}
+
+// Dotted leaders of a contents page or a price list ("Intro ....... 5") are
+// read as runs of dots, alone or stuck to a word; an ellipsis is shorter.
+std::string withoutLeaders(const std::string& text) {
+  std::string kept;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t runEnd = at;
+    std::size_t dots = 0;
+    std::size_t length = 0;
+    while (runEnd < text.size() && isLeaderCharacter(text, runEnd, length)) {
+      runEnd += length;
+      ++dots;
+    }
+    if (dots == 0) {
+      kept += text[at++];
+      continue;
+    }
+    if (dots < kMinLeaderDots) {
+      kept.append(text, at, runEnd - at);
+    }
+    at = runEnd;
+  }
+  return kept;
+}
+
+double typicalWordHeight(const std::vector<TextLine>& lines) {
+  std::vector<int> heights;
+  for (const TextLine& line : lines) {
+    for (const RecognizedWord& word : line.words) {
+      if (word.confidence >= kReliableWordConfidence) {
+        heights.push_back(word.box.height());
+      }
+    }
+  }
+  if (heights.empty()) {
+    return 0.0;
+  }
+  const auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
+  std::nth_element(heights.begin(), middle, heights.end());
+  return *middle;
+}
+
+}  // namespace
+
+std::vector<TextLine> removeNoise(std::vector<TextLine> lines) {
+  const double typicalHeight = typicalWordHeight(lines);
+  for (TextLine& line : lines) {
+    std::vector<RecognizedWord>& words = line.words;
+    if (typicalHeight > 0.0) {
+      std::erase_if(words, [typicalHeight](const RecognizedWord& word) {
+        return isTallStrip(word, typicalHeight) || isFlatRule(word, typicalHeight);
+      });
+    }
+    for (RecognizedWord& word : words) {
+      word.text = withoutLeaders(word.text);
+    }
+    std::erase_if(words, [](const RecognizedWord& word) { return word.text.empty(); });
+    const auto firstText = std::find_if_not(words.begin(), words.end(), looksLikeBullet);
+    words.erase(words.begin(), firstText);
+  }
+  std::erase_if(lines, [](const TextLine& line) { return line.words.empty(); });
+  return lines;
+}
+
+}  // namespace mivo::ocr

@@ -1,0 +1,94 @@
+#include "recognition/text_scale.h"
+
+#include <leptonica/allheaders.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace mivo::ocr {
+namespace {
+
+// Glyphs up to this median height are enlarged: 13 px UI text measures
+// about 8. Small print on scanned pages (11-12) is read well as it is;
+// enlarged, its dotted rules and speckle turn into letters.
+constexpr int kSmallGlyphHeight = 10;
+// Beyond this the enlarged image would cost more memory and time than the
+// gain is worth.
+constexpr double kMaxPixelsToEnlarge = 16'000'000;
+constexpr l_int32 kMinGlyphHeight = 3;
+constexpr l_int32 kMaxGlyphHeight = 200;
+constexpr l_int32 kMaxGlyphAspect = 4;  // wider than this: a rule or a bar, not a glyph
+
+template <typename T, void (*Destroy)(T**)>
+struct LeptonicaDeleter {
+  void operator()(T* object) const { Destroy(&object); }
+};
+using PixHandle = std::unique_ptr<Pix, LeptonicaDeleter<Pix, pixDestroy>>;
+using NumaHandle = std::unique_ptr<Numa, LeptonicaDeleter<Numa, numaDestroy>>;
+using BoxaHandle = std::unique_ptr<Boxa, LeptonicaDeleter<Boxa, boxaDestroy>>;
+
+// Foreground at 1: the minority side of an Otsu split, so that light text
+// on a dark theme counts as well as dark text on white.
+PixHandle textMask(Pix* grey) {
+  const NumaHandle histogram{pixGetGrayHistogram(grey, 1)};
+  l_int32 split = 128;
+  if (!histogram || numaSplitDistribution(histogram.get(), 0.0F, &split, nullptr, nullptr,
+                                          nullptr, nullptr, nullptr) != 0) {
+    return PixHandle{};
+  }
+  PixHandle mask{pixThresholdToBinary(grey, split + 1)};
+  l_int32 onPixels = 0;
+  if (!mask || pixCountPixels(mask.get(), &onPixels, nullptr) != 0) {
+    return PixHandle{};
+  }
+  const auto area = static_cast<double>(pixGetWidth(mask.get())) * pixGetHeight(mask.get());
+  if (onPixels > area / 2) {
+    pixInvert(mask.get(), mask.get());
+  }
+  return mask;
+}
+
+}  // namespace
+
+int medianGlyphHeight(Pix* grey) {
+  const PixHandle mask = textMask(grey);
+  const BoxaHandle boxes{mask ? pixConnCompBB(mask.get(), 8) : nullptr};
+  if (!boxes) {
+    return 0;
+  }
+  std::vector<l_int32> heights;
+  for (l_int32 index = 0; index < boxaGetCount(boxes.get()); ++index) {
+    l_int32 width = 0;
+    l_int32 height = 0;
+    boxaGetBoxGeometry(boxes.get(), index, nullptr, nullptr, &width, &height);
+    if (height >= kMinGlyphHeight && height <= kMaxGlyphHeight &&
+        width <= kMaxGlyphAspect * height) {
+      heights.push_back(height);
+    }
+  }
+  if (heights.empty()) {
+    return 0;
+  }
+  const auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
+  std::nth_element(heights.begin(), middle, heights.end());
+  return *middle;
+}
+
+Image prepareForRecognition(const Image& image) {
+  Image grey{pixConvertTo8(image.get(), 0)};
+  if (!grey) {
+    return grey;
+  }
+  const double pixels = static_cast<double>(pixGetWidth(grey.get())) * pixGetHeight(grey.get());
+  if (pixels > kMaxPixelsToEnlarge) {
+    return grey;
+  }
+  const int glyphHeight = medianGlyphHeight(grey.get());
+  if (glyphHeight == 0 || glyphHeight > kSmallGlyphHeight) {
+    return grey;
+  }
+  return Image{pixScaleGray2xLI(grey.get())};
+}
+
+}  // namespace mivo::ocr

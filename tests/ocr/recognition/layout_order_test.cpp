@@ -1,0 +1,144 @@
+#include "recognition/layout/layout_order.h"
+#include "recognition/text_lines.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace mivo::ocr::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+constexpr int kHeight = 12;
+
+TEST(LayoutOrder, TableReadColumnByColumnComesOutRowByRow) {
+  const std::vector<int> columns{20, 240, 420};
+  const std::vector<std::vector<std::string>> cells{
+      {"Name", "Owner", "Due"}, {"Budget", "Alice", "May"}, {"Launch", "Bruno", "June"},
+      {"Hiring", "Carla", "July"}};
+  std::vector<TextLine> engineLines;
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    for (std::size_t row = 0; row < cells.size(); ++row) {
+      engineLines.push_back(makeLine({{cells[row][column], columns[column],
+                                       20 + static_cast<int>(row) * 30, 60, kHeight}}));
+    }
+  }
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("Name Owner Due", "Budget Alice May", "Launch Bruno June",
+                          "Hiring Carla July"));
+}
+
+TEST(LayoutOrder, MetricCardsReadAcrossComeOutCardByCard) {
+  // The engine joins each row of three cards into one line.
+  const std::vector<TextLine> engineLines{
+      makeLine({{"Users", 20, 20, 50, 10}, {"Revenue", 340, 20, 70, 10}, {"Churn", 660, 20, 50, 10}}),
+      makeLine({{"3,400", 20, 50, 90, 24}, {"$12k", 340, 50, 80, 24}, {"2%", 660, 50, 40, 24}}),
+      makeLine({{"+4%", 20, 90, 40, 10}, {"-1%", 340, 90, 40, 10}, {"+0.5%", 660, 90, 50, 10}})};
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("Users", "3,400", "+4%", "Revenue", "$12k", "-1%", "Churn", "2%",
+                          "+0.5%"));
+}
+
+TEST(LayoutOrder, SidePanelComesBeforeTheMainPane) {
+  std::vector<TextLine> engineLines;
+  for (int index = 0; index < 4; ++index) {
+    engineLines.push_back(
+        makeLine({{"main" + std::to_string(index), 250, 20 + index * 20, 600, kHeight}}));
+    engineLines.push_back(
+        makeLine({{"side" + std::to_string(index), 20, 28 + index * 33, 90, kHeight}}));
+  }
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("side0", "side1", "side2", "side3", "main0", "main1", "main2",
+                          "main3"));
+}
+
+TEST(LayoutOrder, SidePanelItemsOffTheTextBaselinesAreNotATable) {
+  // Panel items and text lines pair up row by row, but each pair is half a
+  // line apart vertically.
+  std::vector<TextLine> engineLines;
+  for (int index = 0; index < 3; ++index) {
+    const int panelTop = 87 + index * 33;
+    engineLines.push_back(makeLine({{"item" + std::to_string(index), 20, panelTop, 60, 13}}));
+    engineLines.push_back(makeLine({{"text" + std::to_string(index), 250, panelTop + 6, 40, 13},
+                                    {"goes", 295, panelTop + 6, 40, 13},
+                                    {"on", 340, panelTop + 6, 20, 13}}));
+  }
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("item0", "item1", "item2", "text0 goes on", "text1 goes on",
+                          "text2 goes on"));
+}
+
+TEST(LayoutOrder, ColumnsOfRunningTextAreReadOneAfterTheOther) {
+  std::vector<TextLine> engineLines;
+  for (int row = 0; row < 4; ++row) {
+    for (const auto& [column, left] : {std::pair{"left", 30}, std::pair{"right", 520}}) {
+      std::vector<PlacedWord> words;
+      for (int word = 0; word < 7; ++word) {
+        words.push_back({std::string(column) + std::to_string(row), left + word * 60, 40 + row * 20,
+                         50, kHeight});
+      }
+      engineLines.push_back(makeLine(words));
+    }
+  }
+  const std::vector<std::string> texts = textsOf(orderByLayout(engineLines));
+  ASSERT_EQ(texts.size(), 8U);
+  EXPECT_EQ(texts[0].substr(0, 5), "left0");
+  EXPECT_EQ(texts[3].substr(0, 5), "left3");
+  EXPECT_EQ(texts[4].substr(0, 6), "right0");
+}
+
+TEST(LayoutOrder, ParagraphKeepsItsLinesAndWordSpaces) {
+  const std::vector<TextLine> engineLines{
+      makeLine({{"Heading", 20, 10, 120, 20}}),
+      makeLine({{"first", 20, 50, 40, kHeight}, {"line", 64, 50, 30, kHeight}}),
+      makeLine({{"second", 20, 70, 50, kHeight}, {"line", 74, 70, 30, kHeight}})};
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("Heading", "first line", "second line"));
+}
+
+TEST(LayoutOrder, RunningTextBlocksKeepTheEnginesOrder) {
+  // Two columns the engine found as blocks, a narrow gutter between them and
+  // a paragraph break at the same height in both: cutting the page anew
+  // would read across the gutter.
+  std::vector<TextLine> engineLines;
+  for (const auto& [block, left] : {std::pair{1, 30}, std::pair{2, 420}}) {
+    for (const int top : {40, 60, 140}) {
+      const int row = top / 60;
+      std::vector<PlacedWord> words;
+      for (int word = 0; word < 6; ++word) {
+        words.push_back({"b" + std::to_string(block) + "r" + std::to_string(row), left + word * 60,
+                         top, 50, kHeight});
+      }
+      engineLines.push_back(makeLine(words));
+      engineLines.back().block = block;
+    }
+  }
+  const std::vector<std::string> texts = textsOf(orderByLayout(engineLines));
+  ASSERT_EQ(texts.size(), 6U);
+  EXPECT_EQ(texts[2].substr(0, 4), "b1r2");
+  EXPECT_EQ(texts[3].substr(0, 4), "b2r0");
+}
+
+TEST(LayoutOrder, ReceiptRowsStayWhole) {
+  // Labels and their values far apart on one row; item lines with a
+  // description line under each.
+  const std::vector<TextLine> engineLines{
+      makeLine({{"1938", 20, 20, 40, kHeight}, {"2", 200, 20, 10, kHeight},
+                {"13.78", 400, 20, 50, kHeight}}),
+      makeLine({{"ROLLER", 20, 40, 60, kHeight}, {"SET", 85, 40, 30, kHeight}}),
+      makeLine({{"1618", 20, 60, 40, kHeight}, {"1", 200, 60, 10, kHeight},
+                {"40.28", 400, 60, 50, kHeight}}),
+      makeLine({{"PAINT", 20, 80, 60, kHeight}}),
+      makeLine({{"2430", 20, 100, 40, kHeight}, {"2", 200, 100, 10, kHeight},
+                {"36.04", 400, 100, 50, kHeight}}),
+      makeLine({{"Discount", 20, 140, 80, kHeight}, {"0.00", 400, 140, 40, kHeight}}),
+      makeLine({{"Total", 20, 160, 50, kHeight}, {"94.87", 400, 160, 50, kHeight}})};
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("1938 2 13.78", "ROLLER SET", "1618 1 40.28", "PAINT", "2430 2 36.04",
+                          "Discount 0.00", "Total 94.87"));
+}
+
+TEST(LayoutOrder, NothingInNothingOut) { EXPECT_TRUE(orderByLayout({}).empty()); }
+
+}  // namespace
+}  // namespace mivo::ocr::testing
