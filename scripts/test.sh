@@ -20,9 +20,7 @@ step "normal build and all tests"
 cmake -S . -B build "${common[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
 ctest --test-dir build --output-on-failure -j2 -LE pipewire
-# Against a real sound server and session manager: a case that fails is run
-# again (at most twice more) in a fresh session; see the note in the README.
-ctest --test-dir build --output-on-failure -L pipewire --repeat until-pass:3
+ctest --test-dir build --output-on-failure -L pipewire
 
 step "capture tests under ThreadSanitizer"
 cmake -S . -B build-tsan "${common[@]}" -DCMAKE_BUILD_TYPE=Debug -DMIVO_SANITIZER=thread "${sanitized[@]}"

@@ -107,7 +107,7 @@ void CoreSession::scheduleReconcile() {
 
 void CoreSession::captureStreamChanged() {
   loop_.signal();
-  if (!inUse_ || !events_.captureNodeFailed) return;
+  if (!inUse_ || !isAlive() || !events_.captureNodeFailed) return;
   for (const auto& [id, aggregate] : aggregates)
     if (!aggregate.removing && aggregate.stream->hasFailed()) {
       events_.captureNodeFailed();

@@ -68,13 +68,15 @@ bool PipeWireAudioHardware::discardable(const std::unique_ptr<CoreSession>& sess
 std::unique_ptr<CoreSession> PipeWireAudioHardware::openSession() {
   CoreSession::Events events;
   events.defaultOutputChanged = [this] { listeners_.notify(kDefaultOutputDeviceAddress); };
-  events.captureNodeFailed = [this] { listeners_.notify(kDefaultOutputDeviceAddress); };
+  events.captureNodeFailed = [this] {
+    if (!reconnecting_) listeners_.notify(kDefaultOutputDeviceAddress);
+  };
   events.lost = [this] {
     // Everything of the session is gone with the server: the listeners look
     // again (and find their devices gone), and the backend connects again
     // by itself for as long as someone listens.
     if (!listeners_.empty()) {
-      lostOutput_ = outputOfLostSession();
+      lostOutput_ = lastLostOutput_ = outputOfLostSession();
       reconnecting_ = true;
       backoff_ = kFirstRetry;
       reconnectTimer_->arm(kFirstRetry);
@@ -85,9 +87,10 @@ std::unique_ptr<CoreSession> PipeWireAudioHardware::openSession() {
 }
 
 // While the server is away, the output that the lost capture devices were
-// built on is still reported as the default output: a capture then finds its
-// device gone under an unchanged UID and rebuilds, and that rebuild fails
-// (there is no server) and tells the host that the capture went silent.
+// built on is reported as the default output once (and keeps its UID): a
+// capture then finds its device gone under an unchanged UID and rebuilds,
+// and that rebuild fails (there is no server) and tells the host that the
+// capture went silent.
 // Reporting no default output instead would leave a dead chain in place
 // without a word, as a capture does when the default output merely vanishes.
 std::optional<std::string> PipeWireAudioHardware::outputOfLostSession() const {
@@ -99,6 +102,7 @@ std::optional<std::string> PipeWireAudioHardware::outputOfLostSession() const {
 
 void PipeWireAudioHardware::putInUse() {
   lostOutput_.reset();
+  lastLostOutput_.reset();
   session_ = std::move(opening_);
   session_->markInUse();
   session_->follower().setProbing(!listeners_.empty());
@@ -222,7 +226,10 @@ OSStatus PipeWireAudioHardware::readProcessObject(std::uint32_t qualifierSize,
 OSStatus PipeWireAudioHardware::readDefaultOutput(std::uint32_t* ioDataSize, void* outData) {
   CoreSession* session = connectedSession();
   if (session == nullptr) {
-    if (reconnecting_ && lostOutput_) return writeValue(ids_.device(*lostOutput_), ioDataSize, outData);
+    // Reported once: the first look after the loss finds its chain dead; any
+    // later one finds no default output and leaves the capture as it is.
+    if (reconnecting_ && lostOutput_)
+      return writeValue(ids_.device(*std::exchange(lostOutput_, std::nullopt)), ioDataSize, outData);
     return kErrNotRunning;
   }
   const auto& name = session->defaultSinkName();
@@ -238,7 +245,7 @@ OSStatus PipeWireAudioHardware::readDeviceUID(AudioObjectID object, std::uint32_
   if (*ioDataSize < sizeof(StringRef)) return kErrBadPropertySize;
   CoreSession* session = liveSession();
   const std::string* name = ids_.deviceName(object);
-  if (session == nullptr && !(reconnecting_ && name != nullptr && lostOutput_ == *name))
+  if (session == nullptr && !(reconnecting_ && name != nullptr && lastLostOutput_ == *name))
     return kErrNotRunning;
   std::string uid;
   if (session == nullptr) {

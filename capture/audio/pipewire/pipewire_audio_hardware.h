@@ -23,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "audio/audio_hardware.h"
 #include "audio/pipewire/core_session.h"
@@ -106,7 +107,10 @@ class PipeWireAudioHardware final : public AudioHardware {
   std::unique_ptr<CoreSession> opening_;
   std::unique_ptr<LoopTimer> reconnectTimer_;
   bool reconnecting_ = false;  // the timer connects again; operations do not
-  std::optional<std::string> lostOutput_;  // while reconnecting
+  // While reconnecting: the output of the lost capture devices, until it has
+  // been reported as the default once; and the same, for its UID.
+  std::optional<std::string> lostOutput_;
+  std::optional<std::string> lastLostOutput_;
   std::chrono::milliseconds backoff_{0};
 };
 
