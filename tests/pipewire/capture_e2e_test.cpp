@@ -318,7 +318,12 @@ TEST_F(CaptureOnPipeWire, MixesEveryOutputLayoutDownToStereoAtTheStandardLevels)
       EXPECT_TRUE(log.eventuallyContains("[mivo-tap] rebuild OK on " + sink));
     }
     mivo::pwtest::ForeignPlayer player(440, layout, toneChannels);
-    eventually(5s, [&] { return host.amplitudeNow(440) > 0.05; });
+    // Measured once its links are all made: two windows in a row agree.
+    double previous = 0;
+    EXPECT_TRUE(eventually(10s, [&] {
+      double now = host.amplitudeNow(440);
+      return std::abs(now - std::exchange(previous, now)) < 0.1 * now + 0.005;
+    })) << layout << " " << toneChannels;
     return mivo::pwtest::toneAmplitude(host.record(1s), 440, kRate);
   };
   double stereoOnStereo = levelOn("A", "FL,FR", "FL,FR");

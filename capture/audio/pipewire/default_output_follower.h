@@ -70,9 +70,6 @@ class DefaultOutputFollower {
   bool isReady() const { return ready_; }
   bool isAlive() const { return alive_; }
   bool hasMetadata() const { return metadata_ != nullptr; }
-  // Ready, and the first answer of the long-lived binding is in (or there
-  // is no metadata object): sinkName() is what the session manager says.
-  bool knowsDefault() const { return ready_ && (metadata_ == nullptr || bindSeq_ < 0); }
   const std::optional<std::string>& sinkName() const { return sinkName_; }
 
   // Probes on the timer only while someone follows the default output.
