@@ -42,7 +42,11 @@ unset DBUS_SESSION_BUS_ADDRESS PIPEWIRE_REMOTE PULSE_SERVER
 ENV
 }
 
-default_sink_is_a() { [[ "$(pactl get-default-sink 2>/dev/null)" == "A" ]]; }
+# The session manager's own word: pactl names the highest-priority sink
+# before the session manager has named any default.
+default_sink_is_a() {
+  pw-metadata -n default 0 default.audio.sink 2>/dev/null | grep -q "value:'{\"name\":\"A\"}'"
+}
 
 # DIR/pids holds one "NAME PID" line per daemon started.
 start_daemon() {

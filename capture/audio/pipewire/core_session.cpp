@@ -67,10 +67,9 @@ bool CoreSession::start() {
 
 bool CoreSession::isSettled(Clock::time_point now) const {
   if (!isAlive() || !graphReadAt_ || !follower_->isReady()) return false;
-  // Just after the session manager started, the metadata may not name a
-  // default output yet: it is given a moment to.
-  return !follower_->hasMetadata() || follower_->sinkName() ||
-         now - *graphReadAt_ >= kDefaultOutputTimeout;
+  // Just after the session manager started, it may not have made its
+  // metadata or named a default output in it yet: it is given a moment to.
+  return follower_->sinkName() || now - *graphReadAt_ >= kDefaultOutputTimeout;
 }
 
 bool CoreSession::hasTimedOut(Clock::time_point now) const {
