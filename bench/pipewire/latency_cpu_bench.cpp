@@ -3,7 +3,9 @@
 // one of short bursts (whose onsets are timed) and two quiet tones. Each
 // figure is set against a baseline measured in the same run: a bare
 // PipeWire capture of the output's monitor, made in this process without
-// the library.
+// the library. Then the audio lost per default-output switch: a player
+// plays a ramp that rises one step per frame, so every frame the capture
+// misses shows as a jump, while the default output moves between A and B.
 //   mivo_pipewire_bench TONE_PLAYER [SECONDS]   (default 20 s per phase)
 // Run inside a PipeWire session (bench/pipewire/run.sh starts one).
 #include <pipewire/pipewire.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -184,10 +187,78 @@ class BareCapture {
   std::vector<float> mono_;
 };
 
+void onStopped(void*) { std::fprintf(stderr, "capture went silent during the run\n"); }
+
+// Counts the frames missing from a captured ramp (see tone_stream.h): each
+// sample is the ramp's position in steps of 0.5/48000, rising by one per
+// frame and wrapping every 48000. Over a stretch shorter than a second, the
+// ramp's advance between the last samples before and after it, less the
+// frames that arrived with sound in them, is the audio lost. (A frame that
+// arrives at the wrong level, as when one channel's link is made a cycle
+// before the other's, is not lost; one of silence is.)
+class RampGapDetector {
+ public:
+  static constexpr long kPeriod = 48000;
+  static constexpr double kStep = 0.5 / double(kPeriod);
+
+  struct Mark {
+    long soundFrames = 0;
+    long position = 0;
+  };
+
+  void feed(const float* samples, std::size_t count) {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (samples[i] == 0.0f) continue;
+      ++mark_.soundFrames;
+      mark_.position = std::lround(double(samples[i]) / kStep);
+    }
+  }
+  Mark mark() {
+    std::lock_guard lock(mutex_);
+    return mark_;
+  }
+  static long lostBetween(const Mark& before, const Mark& after) {
+    long advance = (after.position - before.position + kPeriod) % kPeriod;
+    return advance - (after.soundFrames - before.soundFrames);
+  }
+
+ private:
+  std::mutex mutex_;
+  Mark mark_;
+};
+
+void onRampFrame(void* ctx, std::uint8_t, const float* samples, std::int32_t count, std::int32_t) {
+  static_cast<RampGapDetector*>(ctx)->feed(samples, std::size_t(count));
+}
+
+// Audio lost (ms) by each of switches default-output switches, 500 ms apart.
+std::vector<double> rebuildGaps(const std::string& tonePlayer, int switches) {
+  Player ramp(tonePlayer, 0, 0, 0.5);
+  RampGapDetector detector;
+  std::vector<double> gaps;
+  if (mivo_tap_start(&detector, onRampFrame, onStopped) != MIVO_TAP_OK) return gaps;
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  for (int i = 0; i < switches; ++i) {
+    RampGapDetector::Mark before = detector.mark();
+    std::string command = std::string("pactl set-default-sink ") + (i % 2 == 0 ? "B" : "A");
+    if (std::system(command.c_str()) != 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    gaps.push_back(double(RampGapDetector::lostBetween(before, detector.mark())) * 1000.0 / 48000.0);
+  }
+  mivo_tap_stop();
+  return gaps;
+}
+
+double median(std::vector<double> values, double p = 0.5) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, std::size_t(p * double(values.size())))];
+}
+
 void onFrame(void* ctx, std::uint8_t, const float* samples, std::int32_t count, std::int32_t) {
   static_cast<OnsetDetector*>(ctx)->feed(samples, std::size_t(count), nowNs());
 }
-void onStopped(void*) { std::fprintf(stderr, "capture went silent during the run\n"); }
 
 struct Figures {
   std::vector<double> latenciesMs;
@@ -246,23 +317,26 @@ int main(int argc, char** argv) {
   }
   int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
   pw_init(nullptr, nullptr);
-  Player bursts(argv[1], 1000, kBurstPeriodMs, 0.5);
-  Player quietLow(argv[1], 220, 0, 0.05);
-  Player quietHigh(argv[1], 330, 0, 0.05);
-  OnsetDetector detector;
-
   Figures bare;
-  {
-    BareCapture capture(detector);
-    bare = measure(bursts, detector, seconds);
-  }
   Figures library;
-  if (std::int32_t status = mivo_tap_start(&detector, onFrame, onStopped); status != MIVO_TAP_OK) {
-    std::fprintf(stderr, "mivo_tap_start: %d %s\n", status, mivo_capture_last_error());
-    return 1;
+  {
+    Player bursts(argv[1], 1000, kBurstPeriodMs, 0.5);
+    Player quietLow(argv[1], 220, 0, 0.05);
+    Player quietHigh(argv[1], 330, 0, 0.05);
+    OnsetDetector detector;
+    {
+      BareCapture capture(detector);
+      bare = measure(bursts, detector, seconds);
+    }
+    if (std::int32_t status = mivo_tap_start(&detector, onFrame, onStopped); status != MIVO_TAP_OK) {
+      std::fprintf(stderr, "mivo_tap_start: %d %s\n", status, mivo_capture_last_error());
+      return 1;
+    }
+    library = measure(bursts, detector, seconds);
+    mivo_tap_stop();
   }
-  library = measure(bursts, detector, seconds);
-  mivo_tap_stop();
+  constexpr int kSwitches = 20;
+  std::vector<double> gaps = rebuildGaps(argv[1], kSwitches);
 
   std::printf("three streams playing (bursts every %d ms + two tones), %d s per capture\n",
               kBurstPeriodMs, seconds);
@@ -273,5 +347,8 @@ int main(int argc, char** argv) {
   std::printf("ratio library/bare: latency p50 %.2f, CPU %.2f\n",
               library.percentile(0.5) / std::max(bare.percentile(0.5), 1e-9),
               library.cpuPercent / std::max(bare.cpuPercent, 1e-9));
-  return library.latenciesMs.empty() || bare.latenciesMs.empty() ? 1 : 0;
+  std::printf("audio lost per default-output switch (%zu switches): median %.1f ms, p95 %.1f ms, "
+              "max %.1f ms\n",
+              gaps.size(), median(gaps), median(gaps, 0.95), median(gaps, 1.0));
+  return library.latenciesMs.empty() || bare.latenciesMs.empty() || gaps.size() != kSwitches ? 1 : 0;
 }

@@ -366,8 +366,9 @@ pid_t serverPid() {
   const char* folder = std::getenv("MIVO_PW_SESSION_DIR");
   if (folder == nullptr) return -1;
   std::ifstream pids(std::string(folder) + "/pids");
+  std::string name;
   pid_t pid = -1;
-  pids >> pid;
+  pids >> name >> pid;
   return pid;
 }
 

@@ -6,6 +6,12 @@
 #   pw-session.sh start DIR   start the daemons; DIR/env holds the variables a
 #                             client needs, DIR/pids their process ids
 #   pw-session.sh stop DIR    stop the daemons by their recorded ids
+#   pw-session.sh kill DIR [NAME...]
+#                             kill -9 the named daemons (all when none named),
+#                             as a crash would
+#   pw-session.sh revive DIR  start again whichever daemons are not running,
+#                             in the same runtime folder, and wait until the
+#                             session answers with output A as the default
 #   pw-session.sh run CMD...  start, run CMD inside the session, stop (also
 #                             when CMD fails or the script is interrupted)
 set -euo pipefail
@@ -36,12 +42,44 @@ unset DBUS_SESSION_BUS_ADDRESS PIPEWIRE_REMOTE PULSE_SERVER
 ENV
 }
 
-default_sink_is_a() { [[ "$(pactl get-default-sink 2>/dev/null)" == "A" ]]; }
+# The session manager's own word: pactl names the highest-priority sink
+# before the session manager has named any default.
+default_sink_is_a() {
+  pw-metadata -n default 0 default.audio.sink 2>/dev/null | grep -q "value:'{\"name\":\"A\"}'"
+}
 
+# DIR/pids holds one "NAME PID" line per daemon started.
 start_daemon() {
   local dir="$1" name="$2"
-  "$name" >"$dir/$name.log" 2>&1 &
-  echo "$!" >>"$dir/pids"
+  "$name" >>"$dir/$name.log" 2>&1 &
+  echo "$name $!" >>"$dir/pids"
+}
+
+daemon_running() {
+  local dir="$1" name="$2" pid
+  pid="$(awk -v n="$name" '$1 == n { print $2 }' "$dir/pids" 2>/dev/null | tail -n 1)"
+  [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null
+}
+
+# Starts whichever daemons of the session are not running, then waits until
+# the session answers with output A as the default.
+start_missing() {
+  local dir="$1"
+  (
+    # shellcheck disable=SC1091
+    source "$dir/env"
+    if ! daemon_running "$dir" pipewire; then
+      start_daemon "$dir" pipewire
+      wait_for 10 pw-cli info 0 || die "pipewire did not start (see $dir/pipewire.log)"
+    fi
+    daemon_running "$dir" wireplumber || start_daemon "$dir" wireplumber
+    daemon_running "$dir" pipewire-pulse || start_daemon "$dir" pipewire-pulse
+    wait_for 10 pactl info || die "pipewire-pulse did not answer (see $dir/pipewire-pulse.log)"
+    if ! wait_for 10 default_sink_is_a; then
+      pactl set-default-sink A
+      wait_for 5 default_sink_is_a || die "no default output A (see $dir/wireplumber.log)"
+    fi
+  )
 }
 
 start_session() {
@@ -54,29 +92,27 @@ start_session() {
   mkdir -p -m 700 "$dir/run" "$dir/run/pulse"
   : >"$dir/pids"
   session_env "$dir" >"$dir/env"
-  (
-    # shellcheck disable=SC1091
-    source "$dir/env"
-    start_daemon "$dir" pipewire
-    wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || die "pipewire did not start (see $dir/pipewire.log)"
-    start_daemon "$dir" wireplumber
-    start_daemon "$dir" pipewire-pulse
-    wait_for 10 pactl info || die "pipewire-pulse did not answer (see $dir/pipewire-pulse.log)"
-    if ! wait_for 10 default_sink_is_a; then
-      pactl set-default-sink A
-      wait_for 5 default_sink_is_a || die "no default output A (see $dir/wireplumber.log)"
+  start_missing "$dir" || { stop_session "$dir"; return 1; }
+}
+
+kill_daemons() {
+  local dir="$1" name pid; shift
+  while read -r name pid; do
+    if (($# == 0)) || [[ " $* " == *" $name "* ]]; then
+      kill -KILL "$pid" 2>/dev/null || true
+      wait_for 5 bash -c "! kill -0 $pid" || true
     fi
-  ) || { stop_session "$dir"; return 1; }
+  done < <(tac "$dir/pids")
 }
 
 stop_session() {
   local dir="$1" pid
   [[ -f "$dir/pids" ]] || return 0
   # Reverse order: the pulse server and the session manager before pipewire.
-  for pid in $(tac "$dir/pids"); do
+  for pid in $(tac "$dir/pids" | awk '{ print $2 }'); do
     kill -TERM "$pid" 2>/dev/null || true
   done
-  for pid in $(tac "$dir/pids"); do
+  for pid in $(tac "$dir/pids" | awk '{ print $2 }'); do
     wait_for 5 bash -c "! kill -0 $pid" || kill -KILL "$pid" 2>/dev/null || true
   done
   rm -f "$dir/pids"
@@ -120,6 +156,8 @@ run_in_session() {
 case "${1:-}" in
   start) [[ $# -eq 2 ]] || die "usage: $0 start DIR"; start_session "$2"; cat "$2/env" ;;
   stop)  [[ $# -eq 2 ]] || die "usage: $0 stop DIR"; stop_session "$2" ;;
+  kill)  [[ $# -ge 2 ]] || die "usage: $0 kill DIR [NAME...]"; kill_daemons "${@:2}" ;;
+  revive) [[ $# -eq 2 ]] || die "usage: $0 revive DIR"; start_missing "$2" ;;
   run)   [[ $# -ge 2 ]] || die "usage: $0 run CMD..."; shift; run_in_session "$@" ;;
-  *) die "usage: $0 start DIR | stop DIR | run CMD..." ;;
+  *) die "usage: $0 start DIR | stop DIR | kill DIR [NAME...] | revive DIR | run CMD..." ;;
 esac

@@ -14,24 +14,38 @@
 #include <string>
 #include <thread>
 
+#include <pipewire/extensions/metadata.h>
+#include <pipewire/pipewire.h>
+
+#include <mutex>
+
 #include "tone_stream.h"
 
 extern char** environ;
 
 namespace mivo::pwtest {
 
-ForeignPlayer::ForeignPlayer(double frequency) {
-  std::string frequencyText = std::to_string(frequency);
-  const char* argv[] = {MIVO_TONE_PLAYER, frequencyText.c_str(), "0", nullptr};
-  if (posix_spawn(&pid_, MIVO_TONE_PLAYER, nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
-    throw std::runtime_error("could not start the tone player");
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+  std::vector<char*> arguments;
+  for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
+  arguments.push_back(nullptr);
+  if (posix_spawnp(&pid_, arguments[0], nullptr, nullptr, arguments.data(), environ) != 0)
+    throw std::runtime_error("could not start " + argv.front());
 }
 
-ForeignPlayer::~ForeignPlayer() {
+ChildProcess::~ChildProcess() {
   kill(pid_, SIGTERM);
   int status = 0;
   waitpid(pid_, &status, 0);
 }
+
+ForeignPlayer::ForeignPlayer(double frequency, const std::string& layout,
+                             const std::string& toneChannels)
+    : ChildProcess({MIVO_TONE_PLAYER, std::to_string(frequency), "0", "0", "0.5", layout,
+                    toneChannels.empty() ? layout : toneChannels}) {}
+
+JackPlayer::JackPlayer(double frequency, const std::string& pattern)
+    : ChildProcess({"pw-jack", MIVO_JACK_TONE, std::to_string(frequency), pattern}) {}
 
 OwnTone::OwnTone(double frequency) : stream_(tone_stream_start(frequency, 0.5f)) {}
 
@@ -103,6 +117,140 @@ long residentKiB() {
     status.ignore(1 << 16, '\n');
   }
   return -1;
+}
+
+}  // namespace mivo::pwtest
+
+namespace mivo::pwtest {
+
+bool sessionCommand(const std::string& command, const std::string& arguments) {
+  const char* folder = std::getenv("MIVO_PW_SESSION_DIR");
+  if (folder == nullptr) return false;
+  return run(std::string(MIVO_PW_SESSION_SCRIPT) + " " + command + " " + folder + " " + arguments +
+             " >/dev/null");
+}
+
+pid_t daemonPid(const std::string& name) {
+  const char* folder = std::getenv("MIVO_PW_SESSION_DIR");
+  if (folder == nullptr) return -1;
+  std::ifstream pids(std::string(folder) + "/pids");
+  std::string daemon;
+  pid_t pid = -1, found = -1;
+  while (pids >> daemon >> pid)
+    if (daemon == name) found = pid;
+  return found;
+}
+
+namespace {
+
+// A connection with its own loop thread; the registry names the "default"
+// metadata's global id once the first round trip has answered.
+struct Connection {
+  pw_thread_loop* loop = nullptr;
+  pw_context* context = nullptr;
+  pw_core* core = nullptr;
+  pw_registry* registry = nullptr;
+  spa_hook registryListener{};
+  std::uint32_t metadataId = 0;
+
+  Connection() {
+    pw_init(nullptr, nullptr);
+    loop = pw_thread_loop_new("test-metadata", nullptr);
+    context = pw_context_new(pw_thread_loop_get_loop(loop), nullptr, 0);
+    pw_thread_loop_start(loop);
+    pw_thread_loop_lock(loop);
+    core = pw_context_connect(context, nullptr, 0);
+    if (core == nullptr) throw std::runtime_error("no server");
+    static const pw_registry_events events = [] {
+      pw_registry_events e{};
+      e.version = PW_VERSION_REGISTRY_EVENTS;
+      e.global = [](void* data, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
+                    const spa_dict* props) {
+        const char* name = props != nullptr ? spa_dict_lookup(props, PW_KEY_METADATA_NAME) : nullptr;
+        if (std::string(type) == PW_TYPE_INTERFACE_Metadata && name != nullptr &&
+            std::string(name) == "default")
+          static_cast<Connection*>(data)->metadataId = id;
+      };
+      return e;
+    }();
+    registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
+    pw_registry_add_listener(registry, &registryListener, &events, this);
+    pw_thread_loop_unlock(loop);
+    eventually(std::chrono::seconds(5), [&] {
+      pw_thread_loop_lock(loop);
+      bool found = metadataId != 0;
+      pw_thread_loop_unlock(loop);
+      return found;
+    });
+  }
+  ~Connection() {
+    pw_thread_loop_lock(loop);
+    spa_hook_remove(&registryListener);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    pw_core_disconnect(core);
+    pw_thread_loop_unlock(loop);
+    pw_thread_loop_stop(loop);
+    pw_context_destroy(context);
+    pw_thread_loop_destroy(loop);
+  }
+  pw_proxy* bindMetadata() {
+    return static_cast<pw_proxy*>(pw_registry_bind(registry, metadataId, PW_TYPE_INTERFACE_Metadata,
+                                                   PW_VERSION_METADATA, 0));
+  }
+};
+
+}  // namespace
+
+struct DefaultSinkObserver::State {
+  Connection connection;
+  pw_proxy* metadata = nullptr;
+  spa_hook listener{};
+  std::mutex mutex;
+  std::string heard;
+};
+
+DefaultSinkObserver::DefaultSinkObserver() : state_(std::make_unique<State>()) {
+  static const pw_metadata_events events = [] {
+    pw_metadata_events e{};
+    e.version = PW_VERSION_METADATA_EVENTS;
+    e.property = [](void* data, std::uint32_t subject, const char* key, const char*,
+                    const char* value) {
+      auto* state = static_cast<State*>(data);
+      if (subject == PW_ID_CORE && key != nullptr && std::string(key) == "default.audio.sink") {
+        std::lock_guard lock(state->mutex);
+        state->heard = value != nullptr ? value : "";
+      }
+      return 0;
+    };
+    return e;
+  }();
+  pw_thread_loop_lock(state_->connection.loop);
+  state_->metadata = state_->connection.bindMetadata();
+  pw_metadata_add_listener(reinterpret_cast<pw_metadata*>(state_->metadata), &state_->listener,
+                           &events, state_.get());
+  pw_thread_loop_unlock(state_->connection.loop);
+  eventually(std::chrono::seconds(5), [&] { return !lastHeard().empty(); });
+}
+
+DefaultSinkObserver::~DefaultSinkObserver() {
+  pw_thread_loop_lock(state_->connection.loop);
+  spa_hook_remove(&state_->listener);
+  pw_proxy_destroy(state_->metadata);
+  pw_thread_loop_unlock(state_->connection.loop);
+}
+
+std::string DefaultSinkObserver::lastHeard() {
+  std::lock_guard lock(state_->mutex);
+  return state_->heard;
+}
+
+void bindDefaultMetadataAndVanish() {
+  Connection connection;
+  pw_thread_loop_lock(connection.loop);
+  connection.bindMetadata();
+  pw_thread_loop_unlock(connection.loop);
+  // Long enough for the server to take the bind and ask the session manager.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
 }  // namespace mivo::pwtest

@@ -6,24 +6,42 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 struct tone_stream;
 
 namespace mivo::pwtest {
 
-// A tone played by another process (tone_player), stopped on destruction.
-class ForeignPlayer {
+// Another process, started with argv, stopped (SIGTERM) on destruction.
+class ChildProcess {
  public:
-  explicit ForeignPlayer(double frequency);
-  ~ForeignPlayer();
-  ForeignPlayer(const ForeignPlayer&) = delete;
-  ForeignPlayer& operator=(const ForeignPlayer&) = delete;
+  explicit ChildProcess(const std::vector<std::string>& argv);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
   pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
+};
+
+// A tone played by another process (tone_player): amplitude 0.5 on every
+// channel of a stereo stream, or on the channels toneChannels lists of a
+// stream whose channels layout lists ("FL,FR,FC,LFE,RL,RR").
+class ForeignPlayer : public ChildProcess {
+ public:
+  explicit ForeignPlayer(double frequency, const std::string& layout = "FL,FR",
+                         const std::string& toneChannels = "");
+};
+
+// A JACK client under pw-jack playing a tone of amplitude 0.5 into every
+// input port whose JACK name matches pattern.
+class JackPlayer : public ChildProcess {
+ public:
+  JackPlayer(double frequency, const std::string& pattern);
 };
 
 // A tone played by this process on a PipeWire connection of its own.
@@ -50,6 +68,35 @@ bool run(const std::string& command);
 
 // Polls condition every 20 ms until it holds or the timeout passed.
 bool eventually(std::chrono::milliseconds timeout, const std::function<bool()>& condition);
+
+// Runs "pw-session.sh COMMAND <this session's folder> ARGS" (kill, revive);
+// true when it exited with 0.
+bool sessionCommand(const std::string& command, const std::string& arguments = "");
+// The pid of one of the session's daemons; -1 when unknown.
+pid_t daemonPid(const std::string& name);
+
+// A binding of the "default" metadata on a connection of its own, kept for
+// the object's life: the default sink it last heard of. Stands for any
+// long-lived client of the metadata (pipewire-pulse, a settings panel).
+class DefaultSinkObserver {
+ public:
+  DefaultSinkObserver();
+  ~DefaultSinkObserver();
+  DefaultSinkObserver(const DefaultSinkObserver&) = delete;
+  DefaultSinkObserver& operator=(const DefaultSinkObserver&) = delete;
+  // The JSON value of default.audio.sink it last heard, "" before any.
+  std::string lastHeard();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Binds the "default" metadata and disconnects without waiting for the
+// answer, the way a client that quits or times out at the wrong moment
+// does. With the session manager stopped meanwhile, this leaves the
+// metadata module's count of waiting bindings stuck for good.
+void bindDefaultMetadataAndVanish();
 
 // Counts of this process's threads and open file descriptors, and its
 // resident memory in KiB.

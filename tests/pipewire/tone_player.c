@@ -1,8 +1,11 @@
 /* A foreign player for the capture tests and the benchmark:
- *   tone_player FREQUENCY SECONDS [PERIOD_MS [AMPLITUDE]]
+ *   tone_player FREQUENCY SECONDS [PERIOD_MS [AMPLITUDE [LAYOUT [TONE_CHANNELS]]]]
  * A continuous tone, or with PERIOD_MS > 0 bursts of 20 ms at that period,
  * printing "onset <ns>" (CLOCK_MONOTONIC) for each. AMPLITUDE defaults to
- * 0.5. SECONDS 0 plays until SIGTERM or SIGINT. */
+ * 0.5. SECONDS 0 plays until SIGTERM or SIGINT. LAYOUT names the stream's
+ * channels ("FL,FR,FC,LFE,RL,RR"; default "FL,FR"), TONE_CHANNELS those
+ * that carry the tone (default: all). FREQUENCY 0 plays a ramp (see
+ * tone_stream.h). */
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,14 +27,17 @@ static void print_onset(void* user, uint64_t monotonic_ns) {
 }
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 5) {
-    fprintf(stderr, "usage: %s FREQUENCY SECONDS [PERIOD_MS [AMPLITUDE]]\n", argv[0]);
+  if (argc < 3 || argc > 7) {
+    fprintf(stderr, "usage: %s FREQUENCY SECONDS [PERIOD_MS [AMPLITUDE [LAYOUT [TONE_CHANNELS]]]]\n",
+            argv[0]);
     return 2;
   }
   double frequency = atof(argv[1]);
   double seconds = atof(argv[2]);
   int period_ms = argc >= 4 ? atoi(argv[3]) : 0;
-  float amplitude = argc == 5 ? (float)atof(argv[4]) : 0.5f;
+  float amplitude = argc >= 5 ? (float)atof(argv[4]) : 0.5f;
+  const char* layout = argc >= 6 ? argv[5] : NULL;
+  const char* tone_channels = argc >= 7 ? argv[6] : NULL;
   struct sigaction action = {0};
   action.sa_handler = on_signal;
   sigaction(SIGTERM, &action, NULL);
@@ -39,7 +45,7 @@ int main(int argc, char** argv) {
 
   struct tone_stream* tone = period_ms > 0
                                  ? tone_stream_start_clicks(frequency, amplitude, period_ms, print_onset, NULL)
-                                 : tone_stream_start(frequency, amplitude);
+                                 : tone_stream_start_layout(frequency, amplitude, layout, tone_channels);
   if (tone == NULL) {
     fprintf(stderr, "tone_player: no sound server\n");
     return 1;

@@ -6,7 +6,12 @@
 #include <stdlib.h>
 #include <time.h>
 
-enum { kRate = 48000, kChannels = 2, kBurstFrames = kRate / 50 };
+#include <spa/param/audio/raw.h>
+#include <spa/param/audio/type-info.h>
+#include <spa/debug/types.h>
+#include <string.h>
+
+enum { kRate = 48000, kBurstFrames = kRate / 50, kMaxChannels = 8 };
 
 struct tone_stream {
   struct pw_thread_loop* loop;
@@ -21,6 +26,13 @@ struct tone_stream {
   int burst_left;
   tone_onset_callback on_onset;
   void* user;
+  /* layout: channel positions, and which of them carry the tone */
+  int channels;
+  uint32_t position[kMaxChannels];
+  int carries[kMaxChannels];
+  /* ramp mode: a sawtooth that rises one step per frame over a second */
+  int ramp;
+  uint32_t frame;
 };
 
 static uint64_t monotonic_ns(void) {
@@ -30,6 +42,11 @@ static uint64_t monotonic_ns(void) {
 }
 
 static float next_sample(struct tone_stream* tone) {
+  if (tone->ramp) {
+    float value = tone->amplitude * (float)(tone->frame % kRate) / (float)kRate;
+    tone->frame++;
+    return value;
+  }
   float value = tone->amplitude * (float)sin(tone->phase);
   tone->phase += tone->step;
   if (tone->phase > 2 * M_PI) tone->phase -= 2 * M_PI;
@@ -52,7 +69,7 @@ static int fill(struct tone_stream* tone, float* out, int frames) {
       value = next_sample(tone);
       if (tone->burst_left > 0) tone->burst_left--;
     }
-    for (int c = 0; c < kChannels; c++) out[i * kChannels + c] = value;
+    for (int c = 0; c < tone->channels; c++) out[i * tone->channels + c] = tone->carries[c] ? value : 0.0f;
   }
   tone->until_burst -= frames;
   return onset;
@@ -67,7 +84,7 @@ static void on_process(void* data) {
     pw_stream_queue_buffer(tone->stream, buffer);
     return;
   }
-  int stride = (int)sizeof(float) * kChannels;
+  int stride = (int)sizeof(float) * tone->channels;
   int frames = (int)(block->maxsize / (uint32_t)stride);
   if (buffer->requested > 0 && buffer->requested < (uint64_t)frames) frames = (int)buffer->requested;
   int onset = fill(tone, block->data, frames);
@@ -83,11 +100,45 @@ static const struct pw_stream_events stream_events = {
     .process = on_process,
 };
 
+static uint32_t channel_by_name(const char* name) {
+  for (const struct spa_type_info* info = spa_type_audio_channel; info->name != NULL; info++)
+    if (strcmp(spa_debug_type_short_name(info->name), name) == 0) return info->type;
+  return SPA_AUDIO_CHANNEL_UNKNOWN;
+}
+
+/* "FL,FR,FC" into positions; the tone on the listed ones (NULL: all). */
+static int set_layout(struct tone_stream* tone, const char* layout, const char* tone_channels) {
+  char names[256];
+  snprintf(names, sizeof names, "%s", layout != NULL ? layout : "FL,FR");
+  tone->channels = 0;
+  for (char* save = NULL, *name = strtok_r(names, ",", &save); name != NULL;
+       name = strtok_r(NULL, ",", &save)) {
+    if (tone->channels == kMaxChannels) return -1;
+    tone->position[tone->channels] = channel_by_name(name);
+    tone->carries[tone->channels] = 1;
+    if (tone_channels != NULL) {
+      char wanted[256];
+      snprintf(wanted, sizeof wanted, ",%s,", tone_channels);
+      char key[32];
+      snprintf(key, sizeof key, ",%s,", name);
+      tone->carries[tone->channels] = strstr(wanted, key) != NULL;
+    }
+    tone->channels++;
+  }
+  return tone->channels > 0 ? 0 : -1;
+}
+
 static struct tone_stream* start(double frequency, float amplitude, int period_ms,
-                                 tone_onset_callback on_onset, void* user) {
+                                 tone_onset_callback on_onset, void* user, const char* layout,
+                                 const char* tone_channels) {
   pw_init(NULL, NULL);
   struct tone_stream* tone = calloc(1, sizeof *tone);
   if (tone == NULL) return NULL;
+  if (set_layout(tone, layout, tone_channels) < 0) {
+    free(tone);
+    return NULL;
+  }
+  tone->ramp = frequency <= 0;
   tone->step = 2 * M_PI * frequency / kRate;
   tone->amplitude = amplitude;
   tone->period_frames = period_ms * kRate / 1000;
@@ -108,8 +159,8 @@ static struct tone_stream* start(double frequency, float amplitude, int period_m
   struct spa_pod_builder builder = SPA_POD_BUILDER_INIT(pod_buffer, sizeof pod_buffer);
   struct spa_audio_info_raw info = {.format = SPA_AUDIO_FORMAT_F32,
                                     .rate = kRate,
-                                    .channels = kChannels,
-                                    .position = {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR}};
+                                    .channels = (uint32_t)tone->channels};
+  memcpy(info.position, tone->position, sizeof tone->position);
   const struct spa_pod* params[] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
   if (tone->stream == NULL ||
       pw_stream_connect(tone->stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
@@ -122,12 +173,17 @@ static struct tone_stream* start(double frequency, float amplitude, int period_m
 }
 
 struct tone_stream* tone_stream_start(double frequency, float amplitude) {
-  return start(frequency, amplitude, 0, NULL, NULL);
+  return start(frequency, amplitude, 0, NULL, NULL, NULL, NULL);
+}
+
+struct tone_stream* tone_stream_start_layout(double frequency, float amplitude, const char* layout,
+                                             const char* tone_channels) {
+  return start(frequency, amplitude, 0, NULL, NULL, layout, tone_channels);
 }
 
 struct tone_stream* tone_stream_start_clicks(double frequency, float amplitude, int period_ms,
                                              tone_onset_callback on_onset, void* user) {
-  return start(frequency, amplitude, period_ms, on_onset, user);
+  return start(frequency, amplitude, period_ms, on_onset, user, NULL, NULL);
 }
 
 void tone_stream_stop(struct tone_stream* tone) {

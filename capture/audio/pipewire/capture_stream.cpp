@@ -14,18 +14,40 @@ namespace {
 constexpr std::uint32_t kChannels = 2;
 // A 256-frame quantum keeps the capture's own share of the latency near 5 ms.
 constexpr std::uint32_t kQuantumFrames = 256;
+// No class the session manager manages (Stream/*, Audio/*, Video/*): it
+// neither configures nor links the node, and a restart of it leaves the
+// node as it is.
+constexpr const char* kMediaClass = "Mivo/Capture";
+
+std::string portConfig(std::uint32_t rate) {
+  std::string positions;
+  for (const std::string& channel : captureInputChannels()) positions += channel + " ";
+  return "{ direction = Input mode = dsp monitor = false control = false format = { "
+         "mediaType = audio mediaSubtype = raw format = F32P rate = " +
+         std::to_string(rate) + " channels = " + std::to_string(captureInputChannels().size()) +
+         " position = [ " + positions + "] } }";
+}
 
 pw_properties* streamProperties(const std::string& nodeName, const std::string& description,
                                 std::uint32_t rate) {
   std::string latency = std::to_string(kQuantumFrames) + "/" + std::to_string(rate);
-  return pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
-                           PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION,
-                           description.c_str(), PW_KEY_NODE_LATENCY, latency.c_str(),
-                           "node.always-process", "true", PW_KEY_NODE_WANT_DRIVER, "true",
-                           nullptr);
+  return pw_properties_new(
+      PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_CLASS, kMediaClass,
+      PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION, description.c_str(),
+      PW_KEY_NODE_LATENCY, latency.c_str(), "node.always-process", "true",
+      PW_KEY_NODE_WANT_DRIVER, "true", "node.param.PortConfig", portConfig(rate).c_str(),
+      // The converter's mix of the input ports down to stereo: the standard
+      // matrix, unscaled, without the LFE and without inventing channels.
+      "channelmix.normalize", "false", "channelmix.mix-lfe", "false", "channelmix.upmix", "false",
+      nullptr);
 }
 
 }  // namespace
+
+const std::vector<std::string>& captureInputChannels() {
+  static const std::vector<std::string> channels{"FL", "FR", "FC", "LFE", "RL", "RR", "SL", "SR"};
+  return channels;
+}
 
 CaptureStream::CaptureStream(pw_core* core, const std::string& nodeName,
                              const std::string& description, std::uint32_t rate,
@@ -76,6 +98,13 @@ void CaptureStream::destroyStream() {
   spa_hook_remove(listener_.get());
   pw_stream_destroy(stream_);
   stream_ = nullptr;
+}
+
+bool CaptureStream::requestRemoval(pw_registry* registry) {
+  std::uint32_t id = nodeId();
+  if (failed_ || id == 0 || registry == nullptr) return false;
+  pw_registry_destroy(registry, id);
+  return true;
 }
 
 std::uint32_t CaptureStream::nodeId() const {

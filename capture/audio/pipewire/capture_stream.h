@@ -1,7 +1,15 @@
-// The capture node behind an aggregate device: a stream of the library's own
-// that nothing links automatically and that keeps processing when no link
-// feeds it (node.always-process), so cycles run, with silence, even when
-// nothing plays. Each cycle goes to the IO delivery.
+// The capture node behind an aggregate device: a stream of the library's own.
+//
+// Its input ports are set up by the library itself (not by the session
+// manager, which leaves the node alone: its media class is none that
+// WirePlumber manages): one mono port per channel of a 7.1 layout, so that a
+// playback stream on a surround output can be linked channel by channel.
+// PipeWire's own converter inside the stream mixes those ports down to the
+// stereo the library reads, with the standard downmix (centre and surrounds
+// at -3 dB, LFE dropped, no normalisation). Nothing links the node
+// automatically, and it keeps processing when no link feeds it
+// (node.always-process), so cycles run, with silence, even when nothing
+// plays. Each cycle goes to the IO delivery.
 #pragma once
 
 #include <atomic>
@@ -10,10 +18,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "audio/pipewire/io_delivery.h"
 
 struct pw_core;
+struct pw_registry;
 struct pw_stream;
 struct spa_hook;
 struct spa_pod;
@@ -25,6 +35,9 @@ struct NegotiatedFormat {
   std::uint32_t channels = 0;
   bool isFloat32 = false;
 };
+
+// The channels of the capture node's input ports, in port order.
+const std::vector<std::string>& captureInputChannels();
 
 class CaptureStream {
  public:
@@ -42,6 +55,18 @@ class CaptureStream {
   const std::optional<NegotiatedFormat>& format() const { return format_; }
   bool hasFailed() const { return failed_; }
   IoDelivery& delivery() { return delivery_; }
+
+  // Asks the server to destroy the node, before the stream is destroyed
+  // here. A node the client destroys itself turns into a zombie proxy at
+  // once, and libpipewire 0.3.65 drops the messages that still arrive for a
+  // zombie without closing the descriptors they carry: the server's
+  // set_activation for a new driver or peer (an eventfd) leaked about 1.6
+  // descriptors per default-output switch while streams played. Removed by
+  // the server, the node takes those messages while it is still alive and
+  // closes their descriptors when it is cleaned up. False when there is
+  // nothing to wait for (no node yet, or already gone); otherwise hasFailed()
+  // turns true once the server has removed it.
+  bool requestRemoval(pw_registry* registry);
 
  private:
   static void onProcess(void* data);

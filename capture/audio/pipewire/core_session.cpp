@@ -8,27 +8,19 @@
 
 namespace mivo::audio::pipewire {
 
-namespace {
-constexpr std::chrono::milliseconds kConnectTimeout{3000};
-// The session manager, not the server, answers for its metadata, so its
-// properties may come after our round trips.
-constexpr std::chrono::milliseconds kDefaultOutputTimeout{1000};
-}  // namespace
-
-std::unique_ptr<CoreSession> CoreSession::connect(ThreadLoop& loop,
-                                                  std::function<void()> defaultOutputChanged) {
-  std::unique_ptr<CoreSession> session(new CoreSession(loop, std::move(defaultOutputChanged)));
-  if (!session->open()) return nullptr;
+std::unique_ptr<CoreSession> CoreSession::open(ThreadLoop& loop, Events events) {
+  std::unique_ptr<CoreSession> session(new CoreSession(loop, std::move(events)));
+  if (!session->start()) return nullptr;
   return session;
 }
 
-CoreSession::CoreSession(ThreadLoop& loop, std::function<void()> defaultOutputChanged)
+CoreSession::CoreSession(ThreadLoop& loop, Events events)
     : loop_(loop),
-      defaultOutputChanged_(std::move(defaultOutputChanged)),
+      events_(std::move(events)),
       coreListener_(std::make_unique<spa_hook>()),
       registryListener_(std::make_unique<spa_hook>()) {}
 
-bool CoreSession::open() {
+bool CoreSession::start() {
   core_ = pw_context_connect(loop_.context(), nullptr, 0);
   if (core_ == nullptr) return false;
   alive_ = true;
@@ -59,16 +51,29 @@ bool CoreSession::open() {
   registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
   if (registry_ == nullptr) return false;
   graph_ = std::make_unique<GraphModel>(registry_, [this] { scheduleReconcile(); });
-  follower_ = std::make_unique<DefaultOutputFollower>(registry_, [this] {
-    if (defaultOutputChanged_) defaultOutputChanged_();
-  });
   pw_registry_add_listener(registry_, registryListener_.get(), &registryEvents, this);
+  DefaultOutputFollower::Events followerEvents;
+  followerEvents.changed = [this] {
+    if (inUse_ && events_.defaultOutputChanged) events_.defaultOutputChanged();
+  };
+  followerEvents.lost = [this] { onLost(); };
+  follower_ = DefaultOutputFollower::connect(loop_, std::move(followerEvents));
+  if (follower_ == nullptr) return false;
   // The first round trip brings the globals (and binds what we follow); the
   // second the info of what was bound.
-  if (!roundTrip(kConnectTimeout) || !roundTrip(kConnectTimeout)) return false;
-  if (follower_->hasMetadata())
-    loop_.waitFor(kDefaultOutputTimeout, [&] { return !alive_ || follower_->sinkName(); });
-  return alive_;
+  openSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+  return true;
+}
+
+bool CoreSession::isSettled(Clock::time_point now) const {
+  if (!isAlive() || !graphReadAt_ || !follower_->isReady()) return false;
+  // Just after the session manager started, it may not have made its
+  // metadata or named a default output in it yet: it is given a moment to.
+  return follower_->sinkName() || now - *graphReadAt_ >= kDefaultOutputTimeout;
+}
+
+bool CoreSession::hasTimedOut(Clock::time_point now) const {
+  return !isSettled(now) && now - openedAt_ > kConnectTimeout + kDefaultOutputTimeout;
 }
 
 CoreSession::~CoreSession() {
@@ -102,19 +107,33 @@ void CoreSession::scheduleReconcile() {
   reconcileSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
 }
 
-void CoreSession::onGlobal(std::uint32_t id, const char* type, const spa_dict* props) {
-  graph_->addGlobal(id, type, props);
-  follower_->addGlobal(id, type, props);
+void CoreSession::captureStreamChanged() {
+  loop_.signal();
+  if (!inUse_ || !isAlive() || !events_.captureNodeFailed) return;
+  for (const auto& [id, aggregate] : aggregates)
+    if (!aggregate.removing && aggregate.stream->hasFailed()) {
+      events_.captureNodeFailed();
+      return;
+    }
 }
 
-void CoreSession::onGlobalRemoved(std::uint32_t id) {
-  graph_->removeGlobal(id);
-  follower_->removeGlobal(id);
+void CoreSession::onGlobal(std::uint32_t id, const char* type, const spa_dict* props) {
+  graph_->addGlobal(id, type, props);
 }
+
+void CoreSession::onGlobalRemoved(std::uint32_t id) { graph_->removeGlobal(id); }
 
 void CoreSession::onDone(std::uint32_t id, int seq) {
   if (id != PW_ID_CORE) return;
   lastDoneSeq_ = seq;
+  if (seq == openSeq_) {
+    if (++openRoundTrips_ < 2) {
+      openSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+    } else {
+      openSeq_ = -1;
+      graphReadAt_ = Clock::now();
+    }
+  }
   if (seq == reconcileSeq_) {
     reconcileSeq_ = -1;
     reconcile();
@@ -130,8 +149,14 @@ void CoreSession::onError(std::uint32_t id, int res) {
   // Errors of single objects (a refused link) are seen by their proxies.
   if (id != PW_ID_CORE || res != -EPIPE) return;
   alive_ = false;
+  onLost();
+}
+
+void CoreSession::onLost() {
   loop_.signal();
-  if (defaultOutputChanged_) defaultOutputChanged_();
+  if (lostReported_ || !inUse_) return;
+  lostReported_ = true;
+  if (events_.lost) events_.lost();
 }
 
 void CoreSession::reconcile() {

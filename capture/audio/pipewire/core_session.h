@@ -1,14 +1,16 @@
 // One connection to the PipeWire server and everything made through it: the
-// graph model, the default-output follower, the process taps and the capture
-// streams of the aggregate devices. Losing the server ends the session;
-// whatever it held dies with it (the server drops our links and nodes
-// itself, since none lingers).
+// graph model, the default-output follower (on a connection of its own), the
+// process taps and the capture streams of the aggregate devices. Losing the
+// server ends the session; whatever it held dies with it (the server drops
+// our links and nodes itself, since none lingers). Opening never waits, so
+// that the loop thread itself can open a session when it reconnects.
 #pragma once
 
 #include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "audio/audio_hardware.h"
@@ -35,44 +37,74 @@ struct AggregateDevice {
   std::string outputName;
   AudioObjectID tap = kAudioObjectUnknown;
   std::unique_ptr<CaptureStream> stream;
+  bool removing = false;  // its node is being removed on purpose
 };
 
 class CoreSession {
  public:
-  // With the loop locked. Connects and waits until the graph and the default
-  // output have been read; nullptr when no server answers in time.
-  // defaultOutputChanged runs on the loop thread after each change of the
-  // default output, and once more when the connection is lost.
-  static std::unique_ptr<CoreSession> connect(ThreadLoop& loop,
-                                              std::function<void()> defaultOutputChanged);
+  using Clock = std::chrono::steady_clock;
+  // Reading the graph (two round trips) may take this long.
+  static constexpr std::chrono::milliseconds kConnectTimeout{3000};
+  // The session manager, not the server, answers for its metadata, so the
+  // default output may come after the graph.
+  static constexpr std::chrono::milliseconds kDefaultOutputTimeout{1000};
+
+  struct Events {
+    // After each change of the default output, once the session is in use.
+    std::function<void()> defaultOutputChanged;
+    // When the connection of a session in use is lost; once.
+    std::function<void()> lost;
+    // When a capture node of the session failed or vanished unbidden.
+    std::function<void()> captureNodeFailed;
+  };
+
+  // With the loop locked; does not wait. Connects and starts reading the
+  // graph; nullptr when no server takes the connection. Events run on the
+  // loop thread, and only after markInUse().
+  static std::unique_ptr<CoreSession> open(ThreadLoop& loop, Events events);
   ~CoreSession();
   CoreSession(const CoreSession&) = delete;
   CoreSession& operator=(const CoreSession&) = delete;
 
-  bool isAlive() const { return alive_; }
+  bool isAlive() const { return alive_ && follower_->isAlive(); }
+  // The globals and the info of what was bound have arrived.
+  bool hasReadGraph() const { return graphReadAt_.has_value(); }
+  // Ready to be used: the graph is read and the default output known (or
+  // there is no default metadata, or it did not answer in time).
+  bool isSettled(Clock::time_point now) const;
+  // Opening took too long; the session will not settle.
+  bool hasTimedOut(Clock::time_point now) const;
+  void markInUse() { inUse_ = true; }
+
   pw_core* core() const { return core_; }
+  pw_registry* registry() const { return registry_; }
   const GraphModel& graph() const { return *graph_; }
+  DefaultOutputFollower& follower() { return *follower_; }
   const std::optional<std::string>& defaultSinkName() const { return follower_->sinkName(); }
 
-  // Waits for a round trip through the server; false on timeout or loss.
+  // With the loop locked: waits for a round trip through the server on the
+  // main connection; false on timeout or loss.
   bool roundTrip(std::chrono::milliseconds timeout);
   // Brings every tap's links up to date after the next round trip.
   void scheduleReconcile();
+  // A capture stream's state changed (loop thread).
+  void captureStreamChanged();
 
   std::map<AudioObjectID, ProcessTap> taps;
   std::map<AudioObjectID, AggregateDevice> aggregates;
 
  private:
-  CoreSession(ThreadLoop& loop, std::function<void()> defaultOutputChanged);
-  bool open();
+  CoreSession(ThreadLoop& loop, Events events);
+  bool start();
   void onGlobal(std::uint32_t id, const char* type, const spa_dict* props);
   void onGlobalRemoved(std::uint32_t id);
   void onDone(std::uint32_t id, int seq);
   void onError(std::uint32_t id, int res);
+  void onLost();
   void reconcile();
 
   ThreadLoop& loop_;
-  std::function<void()> defaultOutputChanged_;
+  Events events_;
   pw_core* core_ = nullptr;
   pw_registry* registry_ = nullptr;
   std::unique_ptr<spa_hook> coreListener_;
@@ -80,6 +112,12 @@ class CoreSession {
   std::unique_ptr<GraphModel> graph_;
   std::unique_ptr<DefaultOutputFollower> follower_;
   bool alive_ = false;
+  bool lostReported_ = false;
+  bool inUse_ = false;
+  Clock::time_point openedAt_ = Clock::now();
+  int openSeq_ = -1;  // the pending round trip of reading the graph, or -1
+  int openRoundTrips_ = 0;
+  std::optional<Clock::time_point> graphReadAt_;
   int lastDoneSeq_ = -1;
   int reconcileSeq_ = -1;  // the pending reconcile round trip, or -1
   bool reconcileAgain_ = false;

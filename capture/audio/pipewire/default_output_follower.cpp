@@ -4,13 +4,19 @@
 #include <pipewire/pipewire.h>
 #include <spa/utils/json.h>
 
+#include <cerrno>
 #include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "audio/pipewire/thread_loop.h"
 
 namespace mivo::audio::pipewire {
 
 namespace {
 constexpr const char* kDefaultMetadataName = "default";
 constexpr const char* kDefaultSinkKey = "default.audio.sink";
+constexpr std::string_view kSinkClass = "Audio/Sink";
 }  // namespace
 
 std::optional<std::string> sinkNameFromMetadataValue(const char* json) {
@@ -38,58 +44,201 @@ std::optional<std::string> sinkNameFromMetadataValue(const char* json) {
   return std::nullopt;
 }
 
-DefaultOutputFollower::DefaultOutputFollower(pw_registry* registry, std::function<void()> changed)
-    : registry_(registry), changed_(std::move(changed)) {}
+// One binding of the "default" metadata and the default sink it told of.
+struct DefaultOutputFollower::Binding {
+  DefaultOutputFollower* owner = nullptr;
+  bool isProbe = false;
+  pw_proxy* proxy = nullptr;
+  spa_hook listener{};
+  std::optional<std::string> sinkName;
 
-DefaultOutputFollower::~DefaultOutputFollower() { unbind(); }
+  Binding(DefaultOutputFollower* owner_, std::uint32_t id, bool probe)
+      : owner(owner_), isProbe(probe) {
+    static const pw_metadata_events events = [] {
+      pw_metadata_events e{};
+      e.version = PW_VERSION_METADATA_EVENTS;
+      e.property = &Binding::onProperty;
+      return e;
+    }();
+    proxy = static_cast<pw_proxy*>(pw_registry_bind(owner->registry_, id, PW_TYPE_INTERFACE_Metadata,
+                                                    PW_VERSION_METADATA, 0));
+    if (proxy != nullptr)
+      pw_metadata_add_listener(reinterpret_cast<pw_metadata*>(proxy), &listener, &events, this);
+  }
+  ~Binding() {
+    if (proxy == nullptr) return;
+    spa_hook_remove(&listener);
+    pw_proxy_destroy(proxy);
+  }
+  Binding(const Binding&) = delete;
+  Binding& operator=(const Binding&) = delete;
 
-void DefaultOutputFollower::addGlobal(std::uint32_t id, const char* type, const spa_dict* props) {
+  static int onProperty(void* data, std::uint32_t subject, const char* key, const char*,
+                        const char* value) {
+    auto* self = static_cast<Binding*>(data);
+    // A null key clears every property of the subject.
+    if (subject != PW_ID_CORE || (key != nullptr && std::strcmp(key, kDefaultSinkKey) != 0))
+      return 0;
+    self->sinkName = key == nullptr ? std::nullopt : sinkNameFromMetadataValue(value);
+    if (!self->isProbe) self->owner->setSinkName(self->sinkName);
+    return 0;
+  }
+};
+
+std::unique_ptr<DefaultOutputFollower> DefaultOutputFollower::connect(ThreadLoop& loop,
+                                                                      Events events) {
+  std::unique_ptr<DefaultOutputFollower> follower(new DefaultOutputFollower(loop, std::move(events)));
+  if (!follower->open()) return nullptr;
+  return follower;
+}
+
+DefaultOutputFollower::DefaultOutputFollower(ThreadLoop& loop, Events events)
+    : loop_(loop),
+      events_(std::move(events)),
+      coreListener_(std::make_unique<spa_hook>()),
+      registryListener_(std::make_unique<spa_hook>()) {}
+
+bool DefaultOutputFollower::open() {
+  probeTimer_ = std::make_unique<LoopTimer>(loop_, [this] { startProbe(); });
+  core_ = pw_context_connect(loop_.context(), nullptr, 0);
+  if (core_ == nullptr) return false;
+  alive_ = true;
+  static const pw_core_events coreEvents = [] {
+    pw_core_events e{};
+    e.version = PW_VERSION_CORE_EVENTS;
+    e.done = [](void* data, std::uint32_t id, int seq) {
+      static_cast<DefaultOutputFollower*>(data)->onDone(id, seq);
+    };
+    e.error = [](void* data, std::uint32_t id, int, int res, const char*) {
+      static_cast<DefaultOutputFollower*>(data)->onError(id, res);
+    };
+    return e;
+  }();
+  static const pw_registry_events registryEvents = [] {
+    pw_registry_events e{};
+    e.version = PW_VERSION_REGISTRY_EVENTS;
+    e.global = [](void* data, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
+                  const spa_dict* props) {
+      static_cast<DefaultOutputFollower*>(data)->onGlobal(id, type, props);
+    };
+    e.global_remove = [](void* data, std::uint32_t id) {
+      static_cast<DefaultOutputFollower*>(data)->onGlobalRemoved(id);
+    };
+    return e;
+  }();
+  pw_core_add_listener(core_, coreListener_.get(), &coreEvents, this);
+  registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+  if (registry_ == nullptr) return false;
+  pw_registry_add_listener(registry_, registryListener_.get(), &registryEvents, this);
+  readySeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+  return true;
+}
+
+DefaultOutputFollower::~DefaultOutputFollower() {
+  if (probeTimer_) probeTimer_->disarm();
+  probeTimer_.reset();
+  probe_.reset();
+  metadata_.reset();
+  if (registry_ != nullptr) {
+    spa_hook_remove(registryListener_.get());
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+  }
+  if (core_ != nullptr) {
+    spa_hook_remove(coreListener_.get());
+    pw_core_disconnect(core_);
+  }
+}
+
+void DefaultOutputFollower::onGlobal(std::uint32_t id, const char* type, const spa_dict* props) {
+  if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+    // A sink came: the session manager may pick it as the default.
+    const char* mediaClass = props != nullptr ? spa_dict_lookup(props, PW_KEY_MEDIA_CLASS) : nullptr;
+    if (mediaClass != nullptr && mediaClass == kSinkClass) {
+      sinks_.insert(id);
+      probeSoon();
+    }
+    return;
+  }
   if (metadata_ != nullptr || std::strcmp(type, PW_TYPE_INTERFACE_Metadata) != 0) return;
   const char* name = props != nullptr ? spa_dict_lookup(props, PW_KEY_METADATA_NAME) : nullptr;
   if (name == nullptr || std::strcmp(name, kDefaultMetadataName) != 0) return;
-  static const pw_metadata_events events = [] {
-    pw_metadata_events e{};
-    e.version = PW_VERSION_METADATA_EVENTS;
-    e.property = &DefaultOutputFollower::onProperty;
-    return e;
-  }();
-  metadata_ = static_cast<pw_proxy*>(
-      pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
-  if (metadata_ == nullptr) return;
   metadataId_ = id;
-  listener_ = std::make_unique<spa_hook>();
-  pw_metadata_add_listener(reinterpret_cast<pw_metadata*>(metadata_), listener_.get(), &events,
-                           this);
+  metadata_ = std::make_unique<Binding>(this, id, false);
+  bindSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
 }
 
-void DefaultOutputFollower::removeGlobal(std::uint32_t id) {
+void DefaultOutputFollower::onGlobalRemoved(std::uint32_t id) {
+  if (sinks_.erase(id) > 0) {
+    probeSoon();
+    return;
+  }
   if (metadata_ == nullptr || id != metadataId_) return;
-  unbind();
+  // The object is gone with its session manager, and with it the count of
+  // waiting bindings: dropping ours now deafens nobody.
+  probe_.reset();
+  probeSeq_ = -1;
+  metadata_.reset();
+  bindSeq_ = -1;
+  metadataId_ = 0;
   setSinkName(std::nullopt);
+  loop_.signal();
 }
 
-int DefaultOutputFollower::onProperty(void* data, std::uint32_t subject, const char* key,
-                                      const char*, const char* value) {
-  auto* self = static_cast<DefaultOutputFollower*>(data);
-  // A null key clears every property of the subject.
-  if (subject == PW_ID_CORE && (key == nullptr || std::strcmp(key, kDefaultSinkKey) == 0))
-    self->setSinkName(key == nullptr ? std::nullopt : sinkNameFromMetadataValue(value));
-  return 0;
+void DefaultOutputFollower::setProbing(bool probing) {
+  if (probing == probing_) return;
+  probing_ = probing;
+  if (probing)
+    probeTimer_->arm(kProbePeriod, kProbePeriod);
+  else
+    probeTimer_->disarm();
+}
+
+void DefaultOutputFollower::probeSoon() {
+  if (probing_) startProbe();
+}
+
+void DefaultOutputFollower::startProbe() {
+  if (!alive_ || metadata_ == nullptr) return;
+  if (probe_ != nullptr) {
+    probeAgain_ = true;
+    return;
+  }
+  probe_ = std::make_unique<Binding>(this, metadataId_, true);
+  probeSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+  ++probes_;
+}
+
+void DefaultOutputFollower::onDone(std::uint32_t id, int seq) {
+  if (id != PW_ID_CORE) return;
+  if (seq == readySeq_) {
+    ready_ = true;
+    readySeq_ = -1;
+  }
+  if (seq == bindSeq_) bindSeq_ = -1;
+  if (seq == probeSeq_ && probe_ != nullptr) {
+    // The probe has seen every change since it was bound: it is the truth,
+    // whatever the long-lived binding heard.
+    std::optional<std::string> truth = probe_->sinkName;
+    probe_.reset();
+    probeSeq_ = -1;
+    setSinkName(std::move(truth));
+    if (std::exchange(probeAgain_, false)) startProbe();
+  }
+  loop_.signal();
+}
+
+void DefaultOutputFollower::onError(std::uint32_t id, int res) {
+  if (id != PW_ID_CORE || res != -EPIPE) return;
+  alive_ = false;
+  loop_.signal();
+  if (events_.lost) events_.lost();
 }
 
 void DefaultOutputFollower::setSinkName(std::optional<std::string> name) {
   if (name == sinkName_) return;
   sinkName_ = std::move(name);
-  changed_();
-}
-
-void DefaultOutputFollower::unbind() {
-  if (metadata_ == nullptr) return;
-  spa_hook_remove(listener_.get());
-  listener_.reset();
-  pw_proxy_destroy(metadata_);
-  metadata_ = nullptr;
-  metadataId_ = 0;
+  loop_.signal();
+  if (events_.changed) events_.changed();
 }
 
 }  // namespace mivo::audio::pipewire

@@ -1,14 +1,40 @@
 // Follows the session manager's choice of default output: the "default"
 // metadata object, key default.audio.sink, whose value names the sink node
 // as JSON ({"name":"A"}).
+//
+// PipeWire's metadata module (0.3.65, unchanged upstream) can leave a
+// binding of the metadata deaf for good. While any bind of it waits for the
+// session manager's ping reply, it forwards property changes only to the
+// bindings still waiting; a binder that disconnects before its reply leaves
+// the count of waiting bindings stuck, and from then on every settled binding
+// (ours, pipewire-pulse's) hears nothing. Only a fresh binding, whose first
+// events carry the current values, tells the truth. So the follower keeps
+// one long-lived binding for prompt news, and binds afresh (probes) on a
+// coarse timer and when a sink comes or goes, and compares: a deaf binding
+// heals within the probe period.
+//
+// A probe is released only after its round trip has answered (the server
+// holds a binding client's messages until the session manager's reply, so
+// a sync sent after the bind answers after it): released earlier, it would
+// deafen everybody else in just that way. At most one probe is out at a time,
+// and none is ever given up.
+//
+// All of this runs on a connection of its own: while a bind waits for the
+// session manager, the server reads nothing else from the binding client,
+// and a stalled session manager must not hold up the links and streams of
+// the main connection.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
+struct pw_context;
+struct pw_core;
 struct pw_registry;
 struct pw_proxy;
 struct spa_dict;
@@ -16,35 +42,75 @@ struct spa_hook;
 
 namespace mivo::audio::pipewire {
 
+class LoopTimer;
+class ThreadLoop;
+
 // The node name in a default.audio.sink value; nullopt when there is none.
 std::optional<std::string> sinkNameFromMetadataValue(const char* json);
 
 class DefaultOutputFollower {
  public:
-  // changed runs on the loop thread whenever the default sink's name changes.
-  DefaultOutputFollower(pw_registry* registry, std::function<void()> changed);
+  static constexpr std::chrono::milliseconds kProbePeriod{1000};
+
+  struct Events {
+    // The default sink's name changed.
+    std::function<void()> changed;
+    // The connection is lost (the server went away).
+    std::function<void()> lost;
+  };
+
+  // With the loop locked. Connects; nullptr when the server refuses.
+  static std::unique_ptr<DefaultOutputFollower> connect(ThreadLoop& loop, Events events);
   ~DefaultOutputFollower();
   DefaultOutputFollower(const DefaultOutputFollower&) = delete;
   DefaultOutputFollower& operator=(const DefaultOutputFollower&) = delete;
 
-  // Registry events, passed on by the session.
-  void addGlobal(std::uint32_t id, const char* type, const spa_dict* props);
-  void removeGlobal(std::uint32_t id);
-
-  const std::optional<std::string>& sinkName() const { return sinkName_; }
+  // The first round trip has answered: whether there is a "default"
+  // metadata object is known.
+  bool isReady() const { return ready_; }
+  bool isAlive() const { return alive_; }
   bool hasMetadata() const { return metadata_ != nullptr; }
+  const std::optional<std::string>& sinkName() const { return sinkName_; }
+
+  // Probes on the timer only while someone follows the default output.
+  void setProbing(bool probing);
+  // A bind (the long-lived one or a probe) still waits for its answer.
+  bool hasPendingBind() const { return bindSeq_ >= 0 || probe_ != nullptr; }
+  // Probes made so far (tests).
+  int probeCount() const { return probes_; }
 
  private:
-  static int onProperty(void* data, std::uint32_t subject, const char* key, const char* type,
-                        const char* value);
-  void setSinkName(std::optional<std::string> name);
-  void unbind();
+  struct Binding;
 
-  pw_registry* registry_;
-  std::function<void()> changed_;
+  DefaultOutputFollower(ThreadLoop& loop, Events events);
+  bool open();
+  void onGlobal(std::uint32_t id, const char* type, const spa_dict* props);
+  void onGlobalRemoved(std::uint32_t id);
+  void onDone(std::uint32_t id, int seq);
+  void onError(std::uint32_t id, int res);
+  void startProbe();
+  void probeSoon();
+  void setSinkName(std::optional<std::string> name);
+
+  ThreadLoop& loop_;
+  Events events_;
+  pw_core* core_ = nullptr;
+  pw_registry* registry_ = nullptr;
+  std::unique_ptr<spa_hook> coreListener_;
+  std::unique_ptr<spa_hook> registryListener_;
+  std::unique_ptr<LoopTimer> probeTimer_;
+  bool alive_ = false;
+  bool ready_ = false;
+  int readySeq_ = -1;
   std::uint32_t metadataId_ = 0;
-  pw_proxy* metadata_ = nullptr;
-  std::unique_ptr<spa_hook> listener_;
+  std::unique_ptr<Binding> metadata_;  // the long-lived binding
+  int bindSeq_ = -1;                   // its round trip, while it waits
+  std::unique_ptr<Binding> probe_;     // a fresh binding, until its round trip answers
+  int probeSeq_ = -1;
+  bool probeAgain_ = false;  // something changed while a probe was out
+  bool probing_ = false;
+  int probes_ = 0;
+  std::set<std::uint32_t> sinks_;
   std::optional<std::string> sinkName_;
 };
 

@@ -3,6 +3,8 @@
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/param/param.h>
+#include <spa/debug/types.h>
+#include <spa/param/audio/type-info.h>
 
 #include <charconv>
 #include <cstring>
@@ -36,6 +38,7 @@ struct GraphModel::Bound {
   spa_hook objectListener{};
   std::optional<pid_t> pid;
   std::optional<std::uint32_t> rate;
+  std::optional<std::vector<std::string>> channels;
 
   ~Bound() {
     if (proxy == nullptr) return;
@@ -61,9 +64,24 @@ struct GraphModel::Bound {
   static void onNodeParam(void* data, int, std::uint32_t id, std::uint32_t, std::uint32_t,
                           const spa_pod* param) {
     if (id != SPA_PARAM_Format || param == nullptr) return;
+    auto* self = static_cast<Bound*>(data);
     spa_audio_info_raw raw{};
-    if (spa_format_audio_raw_parse(param, &raw) >= 0 && raw.rate > 0)
-      static_cast<Bound*>(data)->rate = raw.rate;
+    if (spa_format_audio_raw_parse(param, &raw) < 0) return;
+    if (raw.rate > 0) self->rate = raw.rate;
+    std::optional<std::vector<std::string>> channels;
+    if (raw.channels > 0 && raw.channels <= SPA_AUDIO_MAX_CHANNELS &&
+        !SPA_FLAG_IS_SET(raw.flags, SPA_AUDIO_FLAG_UNPOSITIONED)) {
+      channels.emplace();
+      for (std::uint32_t i = 0; i < raw.channels; ++i) {
+        const char* name =
+            spa_debug_type_find_short_name(spa_type_audio_channel, raw.position[i]);
+        channels->push_back(name != nullptr ? name : "");
+      }
+    }
+    if (channels != self->channels) {
+      self->channels = std::move(channels);
+      self->owner->changed_();
+    }
   }
   static void onClientInfo(void* data, const pw_client_info* info) {
     static_cast<Bound*>(data)->takeProcessId(info->props, true);
@@ -82,10 +100,12 @@ void GraphModel::addGlobal(std::uint32_t id, const char* type, const spa_dict* p
     addClient(id);
   else if (std::strcmp(type, PW_TYPE_INTERFACE_Port) == 0)
     addPort(id, props);
+  else if (std::strcmp(type, PW_TYPE_INTERFACE_Link) == 0)
+    addLink(id, props);
 }
 
 void GraphModel::removeGlobal(std::uint32_t id) {
-  if (nodes_.erase(id) + clients_.erase(id) + ports_.erase(id) > 0) changed_();
+  if (nodes_.erase(id) + clients_.erase(id) + ports_.erase(id) + links_.erase(id) > 0) changed_();
 }
 
 void GraphModel::addNode(std::uint32_t id, const spa_dict* props) {
@@ -109,10 +129,9 @@ void GraphModel::addNode(std::uint32_t id, const spa_dict* props) {
     if (node.bound->proxy != nullptr) {
       auto* proxyNode = reinterpret_cast<pw_node*>(node.bound->proxy);
       pw_node_add_listener(proxyNode, &node.bound->objectListener, &events, node.bound.get());
-      if (isSink) {
-        std::uint32_t formatParam = SPA_PARAM_Format;
-        pw_node_subscribe_params(proxyNode, &formatParam, 1);
-      }
+      // A sink's format gives its rate; a stream's, the layout it plays.
+      std::uint32_t formatParam = SPA_PARAM_Format;
+      pw_node_subscribe_params(proxyNode, &formatParam, 1);
     }
   }
   nodes_.insert_or_assign(id, std::move(node));
@@ -150,11 +169,42 @@ void GraphModel::addPort(std::uint32_t id, const spa_dict* props) {
   changed_();
 }
 
-std::vector<std::uint32_t> GraphModel::playbackStreams() const {
+void GraphModel::addLink(std::uint32_t id, const spa_dict* props) {
+  LinkInfo link;
+  link.outputNode = number(props, PW_KEY_LINK_OUTPUT_NODE).value_or(0);
+  link.outputPort = number(props, PW_KEY_LINK_OUTPUT_PORT).value_or(0);
+  link.inputNode = number(props, PW_KEY_LINK_INPUT_NODE).value_or(0);
+  link.inputPort = number(props, PW_KEY_LINK_INPUT_PORT).value_or(0);
+  if (link.outputPort == 0 || link.inputPort == 0) return;
+  links_.insert_or_assign(id, link);
+  changed_();
+}
+
+std::vector<std::uint32_t> GraphModel::nodeIds() const {
   std::vector<std::uint32_t> ids;
-  for (const auto& [id, node] : nodes_)
-    if (node.mediaClass == kPlaybackStreamClass) ids.push_back(id);
+  for (const auto& [id, node] : nodes_) ids.push_back(id);
   return ids;
+}
+
+bool GraphModel::isPlaybackStream(std::uint32_t nodeId) const {
+  auto node = nodes_.find(nodeId);
+  return node != nodes_.end() && node->second.mediaClass == kPlaybackStreamClass;
+}
+
+bool GraphModel::isSink(std::uint32_t nodeId) const {
+  auto node = nodes_.find(nodeId);
+  return node != nodes_.end() && node->second.mediaClass == kSinkClass;
+}
+
+std::optional<std::vector<std::string>> GraphModel::ownChannels(std::uint32_t nodeId) const {
+  auto node = nodes_.find(nodeId);
+  if (node == nodes_.end() || !node->second.bound) return std::nullopt;
+  return node->second.bound->channels;
+}
+
+const PortInfo* GraphModel::port(std::uint32_t portId) const {
+  auto port = ports_.find(portId);
+  return port == ports_.end() ? nullptr : &port->second;
 }
 
 std::optional<pid_t> GraphModel::processOf(std::uint32_t nodeId) const {

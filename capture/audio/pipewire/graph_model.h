@@ -1,7 +1,8 @@
 // What the library knows of the server's graph: nodes, the clients that own
-// them and their ports, kept from registry events. Playback streams and
-// clients are bound to learn their process ids; sinks are bound to learn
-// their sample rate.
+// them, their ports and the links between ports, kept from registry events.
+// Playback streams and clients are bound to learn their process ids (and a
+// stream its own channel layout); sinks are bound to learn their sample
+// rate.
 #pragma once
 
 #include <sys/types.h>
@@ -24,7 +25,14 @@ struct PortInfo {
   std::uint32_t nodeId = 0;
   bool isOutput = false;
   bool isMonitor = false;
-  std::string channel;  // "FL", "FR", "MONO", ...
+  std::string channel;  // "FL", "FR", "MONO", ...; empty for a JACK port
+};
+
+struct LinkInfo {
+  std::uint32_t outputNode = 0;
+  std::uint32_t outputPort = 0;
+  std::uint32_t inputNode = 0;
+  std::uint32_t inputPort = 0;
 };
 
 class GraphModel {
@@ -39,12 +47,20 @@ class GraphModel {
   void addGlobal(std::uint32_t id, const char* type, const spa_dict* props);
   void removeGlobal(std::uint32_t id);
 
-  // Ids of the nodes that play audio (media class Stream/Output/Audio).
-  std::vector<std::uint32_t> playbackStreams() const;
+  std::vector<std::uint32_t> nodeIds() const;
+  // Nodes that play audio by their class (Stream/Output/Audio).
+  bool isPlaybackStream(std::uint32_t nodeId) const;
+  bool isSink(std::uint32_t nodeId) const;
   // The process a node belongs to: its own application.process.id, else its
   // client's. Streams made through the pulse server carry their own.
   std::optional<pid_t> processOf(std::uint32_t nodeId) const;
+  // The channel positions of a playback stream's own format (what its
+  // application plays, before PipeWire converts it to its output's layout);
+  // nullopt while unknown.
+  std::optional<std::vector<std::string>> ownChannels(std::uint32_t nodeId) const;
   std::vector<PortInfo> ports(std::uint32_t nodeId, bool outputs) const;
+  const PortInfo* port(std::uint32_t portId) const;
+  const std::map<std::uint32_t, LinkInfo>& links() const { return links_; }
   bool hasSink(const std::string& name) const;
   // The sink's negotiated sample rate; nullopt when unknown.
   std::optional<std::uint32_t> sinkRate(const std::string& name) const;
@@ -64,12 +80,14 @@ class GraphModel {
   void addNode(std::uint32_t id, const spa_dict* props);
   void addClient(std::uint32_t id);
   void addPort(std::uint32_t id, const spa_dict* props);
+  void addLink(std::uint32_t id, const spa_dict* props);
 
   pw_registry* registry_;
   std::function<void()> changed_;
   std::map<std::uint32_t, Node> nodes_;
   std::map<std::uint32_t, Client> clients_;
   std::map<std::uint32_t, PortInfo> ports_;
+  std::map<std::uint32_t, LinkInfo> links_;
 };
 
 }  // namespace mivo::audio::pipewire

@@ -19,6 +19,11 @@ bool ListenerList::remove(const PropertyAddress& address, platform::SerialQueue&
          }) > 0;
 }
 
+bool ListenerList::empty() {
+  std::lock_guard lock(mutex_);
+  return entries_.empty();
+}
+
 void ListenerList::notify(const PropertyAddress& address) {
   std::lock_guard lock(mutex_);
   for (const Entry& entry : entries_) {

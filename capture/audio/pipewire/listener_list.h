@@ -17,6 +17,7 @@ class ListenerList {
   // Matches by address, queue and the identity of the listener object.
   bool remove(const PropertyAddress& address, platform::SerialQueue& queue,
               const PropertyListenerBlock& listener);
+  bool empty();
   // Tells every listener on address that it changed.
   void notify(const PropertyAddress& address);
 

@@ -12,6 +12,8 @@ namespace {
 
 constexpr std::uint32_t kFallbackRate = 48000;
 constexpr std::chrono::milliseconds kStreamReadyTimeout{3000};
+// The server removes a capture node in one round trip.
+constexpr std::chrono::milliseconds kRemovalTimeout{1000};
 
 template <typename T>
 OSStatus writeValue(const T& value, std::uint32_t* ioDataSize, void* outData) {
@@ -44,18 +46,133 @@ AudioStreamBasicDescription describe(const NegotiatedFormat& format) {
 
 }  // namespace
 
-PipeWireAudioHardware::PipeWireAudioHardware() = default;
+PipeWireAudioHardware::PipeWireAudioHardware() {
+  LoopLock lock(loop_);
+  reconnectTimer_ = std::make_unique<LoopTimer>(loop_, [this] { reconnectTick(); });
+}
 
 PipeWireAudioHardware::~PipeWireAudioHardware() {
   LoopLock lock(loop_);
+  reconnectTimer_.reset();
+  // A binding of the default metadata must not go before its answer, or it
+  // deafens the server's other listeners (see DefaultOutputFollower).
+  loop_.waitFor(kReleaseTimeout, [&] { return discardable(session_) && discardable(opening_); });
+  opening_.reset();
   session_.reset();
 }
 
+bool PipeWireAudioHardware::discardable(const std::unique_ptr<CoreSession>& session) {
+  return !session || !session->isAlive() || !session->follower().hasPendingBind();
+}
+
+std::unique_ptr<CoreSession> PipeWireAudioHardware::openSession() {
+  CoreSession::Events events;
+  events.defaultOutputChanged = [this] { listeners_.notify(kDefaultOutputDeviceAddress); };
+  events.captureNodeFailed = [this] {
+    if (!reconnecting_) listeners_.notify(kDefaultOutputDeviceAddress);
+  };
+  events.lost = [this] {
+    // Everything of the session is gone with the server: the listeners look
+    // again (and find their devices gone), and the backend connects again
+    // by itself for as long as someone listens.
+    if (!listeners_.empty()) {
+      lostOutput_ = lastLostOutput_ = outputOfLostSession();
+      reconnecting_ = true;
+      backoff_ = kFirstRetry;
+      reconnectTimer_->arm(kFirstRetry);
+    }
+    listeners_.notify(kDefaultOutputDeviceAddress);
+  };
+  return CoreSession::open(loop_, std::move(events));
+}
+
+// While the server is away, the output that the lost capture devices were
+// built on is reported as the default output once (and keeps its UID): a
+// capture then finds its device gone under an unchanged UID and rebuilds,
+// and that rebuild fails (there is no server) and tells the host that the
+// capture went silent.
+// Reporting no default output instead would leave a dead chain in place
+// without a word, as a capture does when the default output merely vanishes.
+std::optional<std::string> PipeWireAudioHardware::outputOfLostSession() const {
+  if (!session_) return std::nullopt;
+  for (const auto& [id, aggregate] : session_->aggregates)
+    if (!aggregate.removing) return aggregate.outputName;
+  return session_->defaultSinkName();
+}
+
+void PipeWireAudioHardware::putInUse() {
+  lostOutput_.reset();
+  lastLostOutput_.reset();
+  session_ = std::move(opening_);
+  session_->markInUse();
+  session_->follower().setProbing(!listeners_.empty());
+  reconnecting_ = false;
+  reconnectTimer_->disarm();
+  loop_.signal();
+}
+
+// On the loop thread, with the loop lock: one step of connecting again.
+// Sessions change only while no operation runs, since an operation may be
+// waiting (the loop lock released) with a session's objects in hand; so the
+// step is put off while one does.
+void PipeWireAudioHardware::reconnectTick() {
+  std::unique_lock operation(operations_, std::try_to_lock);
+  if (!operation.owns_lock()) {
+    reconnectTimer_->arm(kSettlePoll);
+    return;
+  }
+  if (!reconnecting_) return;
+  if (session_ && session_->isAlive()) {
+    reconnecting_ = false;
+    return;
+  }
+  session_.reset();  // lost with its server: nothing of it can deafen anybody
+  auto now = CoreSession::Clock::now();
+  bool wanted = !listeners_.empty();
+  if (opening_ && (!wanted || !opening_->isAlive() || opening_->hasTimedOut(now))) {
+    if (!discardable(opening_)) {
+      reconnectTimer_->arm(kSettlePoll);
+      return;
+    }
+    opening_.reset();
+  }
+  if (!wanted) {
+    reconnecting_ = false;  // nobody listens: the next operation connects
+    return;
+  }
+  if (!opening_) {
+    opening_ = openSession();
+    if (!opening_) {
+      reconnectTimer_->arm(backoff_);
+      backoff_ = std::min(backoff_ * 2, kLongestRetry);
+      return;
+    }
+  }
+  if (opening_->isSettled(now)) {
+    putInUse();
+    listeners_.notify(kDefaultOutputDeviceAddress);
+    return;
+  }
+  reconnectTimer_->arm(kSettlePoll);
+}
+
 CoreSession* PipeWireAudioHardware::connectedSession() {
-  if (session_ && session_->isAlive()) return session_.get();
+  if (CoreSession* session = liveSession()) return session;
+  // While the backend connects again by itself, operations do not wait for
+  // it: they find no server until the new session is in use.
+  if (reconnecting_) return nullptr;
   session_.reset();
-  session_ = CoreSession::connect(loop_, [this] { listeners_.notify(kDefaultOutputDeviceAddress); });
-  return session_.get();
+  if (!opening_) opening_ = openSession();
+  if (!opening_) return nullptr;
+  auto settled = [&] {
+    return !opening_->isAlive() || opening_->isSettled(CoreSession::Clock::now());
+  };
+  loop_.waitFor(CoreSession::kConnectTimeout + CoreSession::kDefaultOutputTimeout, settled);
+  if (opening_->isAlive() && opening_->isSettled(CoreSession::Clock::now()))
+    putInUse();
+  else if (discardable(opening_))
+    opening_.reset();
+  return liveSession();
 }
 
 CoreSession* PipeWireAudioHardware::liveSession() {
@@ -108,7 +225,13 @@ OSStatus PipeWireAudioHardware::readProcessObject(std::uint32_t qualifierSize,
 
 OSStatus PipeWireAudioHardware::readDefaultOutput(std::uint32_t* ioDataSize, void* outData) {
   CoreSession* session = connectedSession();
-  if (session == nullptr) return kErrNotRunning;
+  if (session == nullptr) {
+    // Reported once: the first look after the loss finds its chain dead; any
+    // later one finds no default output and leaves the capture as it is.
+    if (reconnecting_ && lostOutput_)
+      return writeValue(ids_.device(*std::exchange(lostOutput_, std::nullopt)), ioDataSize, outData);
+    return kErrNotRunning;
+  }
   const auto& name = session->defaultSinkName();
   return writeValue(name ? ids_.device(*name) : kAudioObjectUnknown, ioDataSize, outData);
 }
@@ -121,13 +244,19 @@ OSStatus PipeWireAudioHardware::readDeviceUID(AudioObjectID object, std::uint32_
                                               void* outData) {
   if (*ioDataSize < sizeof(StringRef)) return kErrBadPropertySize;
   CoreSession* session = liveSession();
-  if (session == nullptr) return kErrNotRunning;
+  const std::string* name = ids_.deviceName(object);
+  if (session == nullptr && !(reconnecting_ && name != nullptr && lastLostOutput_ == *name))
+    return kErrNotRunning;
   std::string uid;
-  if (const std::string* name = ids_.deviceName(object)) {
+  if (session == nullptr) {
+    uid = *name;
+  } else if (name != nullptr) {
     if (!session->graph().hasSink(*name) && session->defaultSinkName() != *name)
       return kErrBadObject;
     uid = *name;
   } else if (AggregateDevice* aggregate = findAggregate(object)) {
+    // A capture node that the server dropped no longer answers.
+    if (aggregate->stream->hasFailed()) return kErrNotRunning;
     uid = aggregate->uid;
   } else {
     return kErrBadObject;
@@ -191,7 +320,13 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const PropertyValue& descr
   LoopLock lock(loop_);
   CoreSession* session = liveSession();
   if (session == nullptr) return kErrNotRunning;
-  if (!session->graph().hasSink(request->outputUID)) return kErrBadObject;
+  // The default output comes on another connection than the graph: a sink
+  // that the session manager has just made the default may not be in the
+  // graph yet.
+  if (!session->graph().hasSink(request->outputUID) &&
+      (!session->roundTrip(kStreamReadyTimeout) || (session = liveSession()) == nullptr ||
+       !session->graph().hasSink(request->outputUID)))
+    return kErrBadObject;
   auto tap = std::ranges::find_if(session->taps, [&](const auto& entry) {
     return entry.second.uuid == request->tapUUID;
   });
@@ -202,7 +337,9 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const PropertyValue& descr
   std::uint32_t rate = session->graph().sinkRate(request->outputUID).value_or(kFallbackRate);
   try {
     auto stream = std::make_unique<CaptureStream>(session->core(), "mivo-capture." + request->uid,
-                                                  request->name, rate, [this] { loop_.signal(); });
+                                                  request->name, rate, [session] {
+                                                    session->captureStreamChanged();
+                                                  });
     session->aggregates.emplace(
         id, AggregateDevice{request->uid, request->outputUID, tap->first, std::move(stream)});
   } catch (const std::exception&) {
@@ -227,7 +364,8 @@ bool PipeWireAudioHardware::waitUntilReady(AudioObjectID device) {
     if (aggregate == nullptr || aggregate->stream->hasFailed()) return true;
     const auto& format = aggregate->stream->format();
     std::uint32_t node = aggregate->stream->nodeId();
-    return node != 0 && format && session->graph().ports(node, false).size() >= format->channels;
+    return node != 0 && format &&
+           session->graph().ports(node, false).size() >= captureInputChannels().size();
   });
   AggregateDevice* aggregate = liveSession() != nullptr ? findAggregate(device) : nullptr;
   return ready && aggregate != nullptr && !aggregate->stream->hasFailed();
@@ -283,6 +421,11 @@ OSStatus PipeWireAudioHardware::destroyAggregateDevice(AudioObjectID device) {
   if (aggregate == nullptr) return kErrBadObject;
   auto tap = session_->taps.find(aggregate->tap);
   if (tap != session_->taps.end()) tap->second.links->setTarget(0);
+  // The server removes the node before it goes here (see CaptureStream).
+  if (session_->isAlive() && aggregate->stream->requestRemoval(session_->registry())) {
+    aggregate->removing = true;
+    loop_.waitFor(kRemovalTimeout, [&] { return !session_->isAlive() || aggregate->stream->hasFailed(); });
+  }
   session_->aggregates.erase(device);
   return kNoErr;
 }
@@ -303,8 +446,10 @@ OSStatus PipeWireAudioHardware::addPropertyListener(AudioObjectID object,
   if (!listener) return kErrParam;
   std::lock_guard operation(operations_);
   LoopLock lock(loop_);
-  if (connectedSession() == nullptr) return kErrNotRunning;
+  CoreSession* session = connectedSession();
+  if (session == nullptr) return kErrNotRunning;
   listeners_.add(address, queue, listener);
+  session->follower().setProbing(true);
   return kNoErr;
 }
 
@@ -313,8 +458,11 @@ OSStatus PipeWireAudioHardware::removePropertyListener(AudioObjectID object,
                                                        platform::SerialQueue& queue,
                                                        const PropertyListenerBlock& listener) {
   if (object != kAudioObjectSystemObject) return kErrBadObject;
-  // Only the list's own lock: the caller may be on a queue a listener runs on.
-  return listeners_.remove(address, queue, listener) ? kNoErr : kErrIllegalOperation;
+  // Not the operations lock: an operation may be waiting for the server.
+  if (!listeners_.remove(address, queue, listener)) return kErrIllegalOperation;
+  LoopLock lock(loop_);
+  if (CoreSession* session = liveSession()) session->follower().setProbing(!listeners_.empty());
+  return kNoErr;
 }
 
 }  // namespace mivo::audio::pipewire

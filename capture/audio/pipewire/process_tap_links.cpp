@@ -27,9 +27,18 @@ struct ProcessTapLinks::Link {
 
 namespace {
 
-// A mono stream feeds both sides; otherwise channels pair by position.
-bool channelsPair(const std::string& output, const std::string& input) {
-  return output == input || output == "MONO";
+bool contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::ranges::find(list, item) != list.end();
+}
+
+// Whether a port of a stream whose own layout is known carries its own
+// audio, and not a channel that PipeWire made up for its output: a stereo
+// (or mono) stream on a 5.1 output also feeds the centre, the LFE and the
+// rears, upmixed from its front pair, and capturing those as well would mix
+// the same sound in twice (+3.5 dB). FL and FR always carry it.
+bool carriesOwnAudio(const std::optional<std::vector<std::string>>& own, const std::string& channel) {
+  if (!own || channel == "FL" || channel == "FR" || channel == "MONO") return true;
+  return own->size() > 2 && contains(*own, channel);
 }
 
 }  // namespace
@@ -45,18 +54,51 @@ void ProcessTapLinks::setTarget(std::uint32_t captureNodeId) {
   target_ = captureNodeId;
 }
 
+// Every foreign node that plays: a playback stream by its class, or any
+// other node (a JACK client under pw-jack has no class, and its ports no
+// channel) whose output ports feed a sink. Each output port goes to the
+// capture input of its channel (a port without one takes the channel of the
+// sink port it feeds; MONO goes to both front inputs), and the converter of
+// the capture node mixes the inputs down to stereo.
 std::map<ProcessTapLinks::PortPair, std::uint32_t> ProcessTapLinks::wantedLinks(
     const GraphModel& graph) const {
   std::map<PortPair, std::uint32_t> wanted;
   if (target_ == 0) return wanted;
-  auto inputs = graph.ports(target_, false);
-  for (std::uint32_t stream : graph.playbackStreams()) {
-    auto process = graph.processOf(stream);
-    // Not knowing whose a stream is yet, leave it until its info is in.
+  std::map<std::string, std::uint32_t> inputs;  // channel -> our input port
+  for (const auto& input : graph.ports(target_, false)) inputs.emplace(input.channel, input.id);
+  // What each output port feeds on sinks: the channels of those sink ports.
+  std::map<std::uint32_t, std::vector<std::string>> feeds;
+  for (const auto& [id, link] : graph.links()) {
+    if (link.inputNode == target_ || !graph.isSink(link.inputNode)) continue;
+    const PortInfo* sinkPort = graph.port(link.inputPort);
+    if (sinkPort != nullptr) feeds[link.outputPort].push_back(sinkPort->channel);
+  }
+  for (std::uint32_t node : graph.nodeIds()) {
+    if (node == target_ || graph.isSink(node)) continue;
+    auto outputs = graph.ports(node, true);
+    bool plays = graph.isPlaybackStream(node) || std::ranges::any_of(outputs, [&](const PortInfo& p) {
+                   return feeds.contains(p.id);
+                 });
+    if (!plays) continue;
+    auto process = graph.processOf(node);
+    // Not knowing whose a node is yet, leave it until its info is in.
     if (!process || std::ranges::find(excluded_, *process) != excluded_.end()) continue;
-    for (const auto& output : graph.ports(stream, true))
-      for (const auto& input : inputs)
-        if (channelsPair(output.channel, input.channel)) wanted[{output.id, input.id}] = stream;
+    auto own = graph.ownChannels(node);
+    for (const auto& output : outputs) {
+      std::vector<std::string> channels;
+      if (!output.channel.empty()) {
+        channels.push_back(output.channel);
+      } else if (auto fed = feeds.find(output.id); fed != feeds.end()) {
+        channels = fed->second;
+      }
+      for (const std::string& channel : channels) {
+        if (!carriesOwnAudio(own, channel)) continue;
+        for (const char* side : {"FL", "FR"})
+          if (channel == "MONO" && inputs.contains(side)) wanted[{output.id, inputs.at(side)}] = node;
+        if (auto input = inputs.find(channel); input != inputs.end())
+          wanted[{output.id, input->second}] = node;
+      }
+    }
   }
   return wanted;
 }

@@ -2,6 +2,7 @@
 
 #include <pipewire/pipewire.h>
 
+#include <algorithm>
 #include <ctime>
 #include <stdexcept>
 
@@ -27,6 +28,8 @@ ThreadLoop::~ThreadLoop() {
   pw_thread_loop_destroy(loop_);
 }
 
+pw_loop* ThreadLoop::loop() const { return pw_thread_loop_get_loop(loop_); }
+
 void ThreadLoop::lock() { pw_thread_loop_lock(loop_); }
 void ThreadLoop::unlock() { pw_thread_loop_unlock(loop_); }
 void ThreadLoop::signal() { pw_thread_loop_signal(loop_, false); }
@@ -39,6 +42,47 @@ bool ThreadLoop::waitFor(std::chrono::milliseconds timeout, const std::function<
     if (pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) return done();
   }
   return true;
+}
+
+namespace {
+
+timespec toTimespec(std::chrono::milliseconds time) {
+  timespec value{};
+  value.tv_sec = time.count() / 1000;
+  value.tv_nsec = long(time.count() % 1000) * 1000000L;
+  return value;
+}
+
+}  // namespace
+
+LoopTimer::LoopTimer(ThreadLoop& loop, std::function<void()> onExpiry)
+    : loop_(loop.loop()), onExpiry_(std::move(onExpiry)) {
+  source_ = pw_loop_add_timer(loop_, &LoopTimer::onExpired, this);
+  if (source_ == nullptr) throw std::runtime_error("pw_loop_add_timer failed");
+}
+
+LoopTimer::~LoopTimer() { pw_loop_destroy_source(loop_, source_); }
+
+void LoopTimer::arm(std::chrono::milliseconds delay, std::chrono::milliseconds period) {
+  // A zero first expiry would disarm: the shortest delay is 1 ms.
+  timespec value = toTimespec(std::max(delay, std::chrono::milliseconds(1)));
+  timespec interval = toTimespec(period);
+  pw_loop_update_timer(loop_, source_, &value, &interval, false);
+  armed_ = true;
+  periodic_ = period.count() > 0;
+}
+
+void LoopTimer::disarm() {
+  timespec never{};  // a zero time disarms
+  pw_loop_update_timer(loop_, source_, &never, &never, false);
+  armed_ = false;
+}
+
+void LoopTimer::onExpired(void* data, std::uint64_t) {
+  auto* self = static_cast<LoopTimer*>(data);
+  if (!self->armed_) return;
+  if (!self->periodic_) self->armed_ = false;
+  self->onExpiry_();
 }
 
 }  // namespace mivo::audio::pipewire

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 
 struct pw_thread_loop;
 struct pw_context;
+struct pw_loop;
+struct spa_source;
 
 namespace mivo::audio::pipewire {
 
@@ -19,6 +22,7 @@ class ThreadLoop {
   ThreadLoop& operator=(const ThreadLoop&) = delete;
 
   pw_context* context() const { return context_; }
+  pw_loop* loop() const;
 
   void lock();
   void unlock();
@@ -32,6 +36,33 @@ class ThreadLoop {
  private:
   pw_thread_loop* loop_ = nullptr;
   pw_context* context_ = nullptr;
+};
+
+// A timer whose expiries run on the loop thread, with the loop lock held.
+// Made, armed, disarmed and destroyed with the lock held (or on the loop
+// thread). A timer source is one descriptor, made once.
+class LoopTimer {
+ public:
+  LoopTimer(ThreadLoop& loop, std::function<void()> onExpiry);
+  ~LoopTimer();
+  LoopTimer(const LoopTimer&) = delete;
+  LoopTimer& operator=(const LoopTimer&) = delete;
+
+  // Expires once after delay, then every period (none when period is 0).
+  // Arming again replaces the earlier setting.
+  void arm(std::chrono::milliseconds delay,
+           std::chrono::milliseconds period = std::chrono::milliseconds(0));
+  void disarm();
+  bool isArmed() const { return armed_; }
+
+ private:
+  static void onExpired(void* data, std::uint64_t expirations);
+
+  pw_loop* loop_;
+  spa_source* source_ = nullptr;
+  std::function<void()> onExpiry_;
+  bool armed_ = false;
+  bool periodic_ = false;
 };
 
 // Holds the loop lock for a scope.
