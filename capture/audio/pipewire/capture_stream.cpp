@@ -19,23 +19,23 @@ constexpr std::uint32_t kQuantumFrames = 256;
 // node as it is.
 constexpr const char* kMediaClass = "Mivo/Capture";
 
-std::string portConfig(std::uint32_t rate) {
+std::string portConfig(std::uint32_t rate, bool surround) {
   std::string positions;
-  for (const std::string& channel : captureInputChannels()) positions += channel + " ";
+  for (const std::string& channel : captureInputChannels(surround)) positions += channel + " ";
   return "{ direction = Input mode = dsp monitor = false control = false format = { "
          "mediaType = audio mediaSubtype = raw format = F32P rate = " +
-         std::to_string(rate) + " channels = " + std::to_string(captureInputChannels().size()) +
+         std::to_string(rate) + " channels = " + std::to_string(captureInputChannels(surround).size()) +
          " position = [ " + positions + "] } }";
 }
 
 pw_properties* streamProperties(const std::string& nodeName, const std::string& description,
-                                std::uint32_t rate) {
+                                std::uint32_t rate, bool surround) {
   std::string latency = std::to_string(kQuantumFrames) + "/" + std::to_string(rate);
   return pw_properties_new(
       PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_CLASS, kMediaClass,
       PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION, description.c_str(),
       PW_KEY_NODE_LATENCY, latency.c_str(), "node.always-process", "true",
-      PW_KEY_NODE_WANT_DRIVER, "true", "node.param.PortConfig", portConfig(rate).c_str(),
+      PW_KEY_NODE_WANT_DRIVER, "true", "node.param.PortConfig", portConfig(rate, surround).c_str(),
       // The converter's mix of the input ports down to stereo: the standard
       // matrix, unscaled, without the LFE and without inventing channels.
       "channelmix.normalize", "false", "channelmix.mix-lfe", "false", "channelmix.upmix", "false",
@@ -44,13 +44,14 @@ pw_properties* streamProperties(const std::string& nodeName, const std::string& 
 
 }  // namespace
 
-const std::vector<std::string>& captureInputChannels() {
-  static const std::vector<std::string> channels{"FL", "FR", "FC", "LFE", "RL", "RR", "SL", "SR"};
-  return channels;
+const std::vector<std::string>& captureInputChannels(bool surround) {
+  static const std::vector<std::string> sevenOne{"FL", "FR", "FC", "LFE", "RL", "RR", "SL", "SR"};
+  static const std::vector<std::string> stereo{"FL", "FR"};
+  return surround ? sevenOne : stereo;
 }
 
 CaptureStream::CaptureStream(pw_core* core, const std::string& nodeName,
-                             const std::string& description, std::uint32_t rate,
+                             const std::string& description, std::uint32_t rate, bool surround,
                              std::function<void()> changed)
     : listener_(std::make_unique<spa_hook>()), changed_(std::move(changed)), channels_(kChannels) {
   static const pw_stream_events events = [] {
@@ -64,7 +65,7 @@ CaptureStream::CaptureStream(pw_core* core, const std::string& nodeName,
     };
     return e;
   }();
-  stream_ = pw_stream_new(core, description.c_str(), streamProperties(nodeName, description, rate));
+  stream_ = pw_stream_new(core, description.c_str(), streamProperties(nodeName, description, rate, surround));
   if (stream_ == nullptr) throw std::runtime_error("pw_stream_new failed");
   pw_stream_add_listener(stream_, listener_.get(), &events, this);
 

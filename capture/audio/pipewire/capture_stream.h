@@ -4,6 +4,7 @@
 // manager, which leaves the node alone: its media class is none that
 // WirePlumber manages): one mono port per channel of a 7.1 layout, so that a
 // playback stream on a surround output can be linked channel by channel.
+// (Stereo ports alone when no output has more channels.)
 // PipeWire's own converter inside the stream mixes those ports down to the
 // stereo the library reads, with the standard downmix (centre and surrounds
 // at -3 dB, LFE dropped, no normalisation). Nothing links the node
@@ -36,8 +37,10 @@ struct NegotiatedFormat {
   bool isFloat32 = false;
 };
 
-// The channels of the capture node's input ports, in port order.
-const std::vector<std::string>& captureInputChannels();
+// The channels of the capture node's input ports, in port order: a 7.1
+// layout when some output has more than two channels, else stereo (whose
+// converter then only copies).
+const std::vector<std::string>& captureInputChannels(bool surround);
 
 class CaptureStream {
  public:
@@ -45,7 +48,7 @@ class CaptureStream {
   // the stream cannot be made at all; the node id, the format and failure
   // arrive later on the loop thread, each followed by a call of changed.
   CaptureStream(pw_core* core, const std::string& nodeName, const std::string& description,
-                std::uint32_t rate, std::function<void()> changed);
+                std::uint32_t rate, bool surround, std::function<void()> changed);
   ~CaptureStream();
   CaptureStream(const CaptureStream&) = delete;
   CaptureStream& operator=(const CaptureStream&) = delete;

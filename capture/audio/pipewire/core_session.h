@@ -38,6 +38,7 @@ struct AggregateDevice {
   AudioObjectID tap = kAudioObjectUnknown;
   std::unique_ptr<CaptureStream> stream;
   bool removing = false;  // its node is being removed on purpose
+  std::size_t inputChannels = 0;  // the capture node's input ports
 };
 
 class CoreSession {

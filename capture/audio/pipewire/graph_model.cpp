@@ -39,6 +39,7 @@ struct GraphModel::Bound {
   std::optional<pid_t> pid;
   std::optional<std::uint32_t> rate;
   std::optional<std::vector<std::string>> channels;
+  std::uint32_t declaredChannels = 0;
 
   ~Bound() {
     if (proxy == nullptr) return;
@@ -59,7 +60,10 @@ struct GraphModel::Bound {
   }
 
   static void onNodeInfo(void* data, const pw_node_info* info) {
-    static_cast<Bound*>(data)->takeProcessId(info->props, false);
+    auto* self = static_cast<Bound*>(data);
+    self->takeProcessId(info->props, false);
+    // A sink names its channel count before it runs (and has a format).
+    if (auto channels = number(info->props, PW_KEY_AUDIO_CHANNELS)) self->declaredChannels = *channels;
   }
   static void onNodeParam(void* data, int, std::uint32_t id, std::uint32_t, std::uint32_t,
                           const spa_pod* param) {
@@ -226,6 +230,14 @@ std::vector<PortInfo> GraphModel::ports(std::uint32_t nodeId, bool outputs) cons
 bool GraphModel::hasSink(const std::string& name) const {
   for (const auto& [id, node] : nodes_)
     if (node.mediaClass == kSinkClass && node.name == name) return true;
+  return false;
+}
+
+bool GraphModel::hasSurroundSink() const {
+  for (const auto& [id, node] : nodes_)
+    if (node.mediaClass == kSinkClass && node.bound &&
+        (node.bound->declaredChannels > 2 || (node.bound->channels && node.bound->channels->size() > 2)))
+      return true;
   return false;
 }
 

@@ -62,6 +62,8 @@ class GraphModel {
   const PortInfo* port(std::uint32_t portId) const;
   const std::map<std::uint32_t, LinkInfo>& links() const { return links_; }
   bool hasSink(const std::string& name) const;
+  // Some sink has more than two channels.
+  bool hasSurroundSink() const;
   // The sink's negotiated sample rate; nullopt when unknown.
   std::optional<std::uint32_t> sinkRate(const std::string& name) const;
 

@@ -335,13 +335,16 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const PropertyValue& descr
 
   AudioObjectID id = ids_.fresh();
   std::uint32_t rate = session->graph().sinkRate(request->outputUID).value_or(kFallbackRate);
+  // Surround ports only where some output has them: stereo ones cost less.
+  bool surround = session->graph().hasSurroundSink();
   try {
     auto stream = std::make_unique<CaptureStream>(session->core(), "mivo-capture." + request->uid,
-                                                  request->name, rate, [session] {
+                                                  request->name, rate, surround, [session] {
                                                     session->captureStreamChanged();
                                                   });
     session->aggregates.emplace(
         id, AggregateDevice{request->uid, request->outputUID, tap->first, std::move(stream)});
+    session->aggregates.at(id).inputChannels = captureInputChannels(surround).size();
   } catch (const std::exception&) {
     return kErrUnspecified;
   }
@@ -365,7 +368,7 @@ bool PipeWireAudioHardware::waitUntilReady(AudioObjectID device) {
     const auto& format = aggregate->stream->format();
     std::uint32_t node = aggregate->stream->nodeId();
     return node != 0 && format &&
-           session->graph().ports(node, false).size() >= captureInputChannels().size();
+           session->graph().ports(node, false).size() >= aggregate->inputChannels;
   });
   AggregateDevice* aggregate = liveSession() != nullptr ? findAggregate(device) : nullptr;
   return ready && aggregate != nullptr && !aggregate->stream->hasFailed();
