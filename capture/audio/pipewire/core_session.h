@@ -18,6 +18,7 @@
 #include "audio/pipewire/default_output_follower.h"
 #include "audio/pipewire/graph_model.h"
 #include "audio/pipewire/process_tap_links.h"
+#include "audio/pipewire/server_connection.h"
 
 struct pw_core;
 struct pw_registry;
@@ -41,7 +42,7 @@ struct AggregateDevice {
   std::size_t inputChannels = 0;  // the capture node's input ports
 };
 
-class CoreSession {
+class CoreSession final : ServerEvents {
  public:
   using Clock = std::chrono::steady_clock;
   // Reading the graph (two round trips) may take this long.
@@ -97,10 +98,10 @@ class CoreSession {
  private:
   CoreSession(ThreadLoop& loop, Events events);
   bool start();
-  void onGlobal(std::uint32_t id, const char* type, const spa_dict* props);
-  void onGlobalRemoved(std::uint32_t id);
-  void onDone(std::uint32_t id, int seq);
-  void onError(std::uint32_t id, int res);
+  void onGlobal(std::uint32_t id, const char* type, const spa_dict* props) override;
+  void onGlobalRemoved(std::uint32_t id) override;
+  void onDone(std::uint32_t id, int seq) override;
+  void onError(std::uint32_t id, int res) override;
   void onLost();
   void reconcile();
 

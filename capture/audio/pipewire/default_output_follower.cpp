@@ -100,36 +100,9 @@ DefaultOutputFollower::DefaultOutputFollower(ThreadLoop& loop, Events events)
 
 bool DefaultOutputFollower::open() {
   probeTimer_ = std::make_unique<LoopTimer>(loop_, [this] { startProbe(); });
-  core_ = pw_context_connect(loop_.context(), nullptr, 0);
-  if (core_ == nullptr) return false;
+  if (!connectWithRegistry(loop_, *this, core_, registry_, *coreListener_, *registryListener_))
+    return false;
   alive_ = true;
-  static const pw_core_events coreEvents = [] {
-    pw_core_events e{};
-    e.version = PW_VERSION_CORE_EVENTS;
-    e.done = [](void* data, std::uint32_t id, int seq) {
-      static_cast<DefaultOutputFollower*>(data)->onDone(id, seq);
-    };
-    e.error = [](void* data, std::uint32_t id, int, int res, const char*) {
-      static_cast<DefaultOutputFollower*>(data)->onError(id, res);
-    };
-    return e;
-  }();
-  static const pw_registry_events registryEvents = [] {
-    pw_registry_events e{};
-    e.version = PW_VERSION_REGISTRY_EVENTS;
-    e.global = [](void* data, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
-                  const spa_dict* props) {
-      static_cast<DefaultOutputFollower*>(data)->onGlobal(id, type, props);
-    };
-    e.global_remove = [](void* data, std::uint32_t id) {
-      static_cast<DefaultOutputFollower*>(data)->onGlobalRemoved(id);
-    };
-    return e;
-  }();
-  pw_core_add_listener(core_, coreListener_.get(), &coreEvents, this);
-  registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
-  if (registry_ == nullptr) return false;
-  pw_registry_add_listener(registry_, registryListener_.get(), &registryEvents, this);
   readySeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
   return true;
 }

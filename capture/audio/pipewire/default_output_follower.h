@@ -33,6 +33,8 @@
 #include <set>
 #include <string>
 
+#include "audio/pipewire/server_connection.h"
+
 struct pw_context;
 struct pw_core;
 struct pw_registry;
@@ -48,7 +50,7 @@ class ThreadLoop;
 // The node name in a default.audio.sink value; nullopt when there is none.
 std::optional<std::string> sinkNameFromMetadataValue(const char* json);
 
-class DefaultOutputFollower {
+class DefaultOutputFollower final : ServerEvents {
  public:
   static constexpr std::chrono::milliseconds kProbePeriod{1000};
 
@@ -84,10 +86,10 @@ class DefaultOutputFollower {
 
   DefaultOutputFollower(ThreadLoop& loop, Events events);
   bool open();
-  void onGlobal(std::uint32_t id, const char* type, const spa_dict* props);
-  void onGlobalRemoved(std::uint32_t id);
-  void onDone(std::uint32_t id, int seq);
-  void onError(std::uint32_t id, int res);
+  void onGlobal(std::uint32_t id, const char* type, const spa_dict* props) override;
+  void onGlobalRemoved(std::uint32_t id) override;
+  void onDone(std::uint32_t id, int seq) override;
+  void onError(std::uint32_t id, int res) override;
   void startProbe();
   void probeSoon();
   void setSinkName(std::optional<std::string> name);
