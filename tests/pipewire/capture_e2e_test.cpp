@@ -28,8 +28,10 @@ constexpr double kRate = 48000;
 // Asks the session manager to switch the default output. Whether and when
 // the library follows is read from its own log, never from another client
 // (each pactl call binds the metadata afresh, which hides a deaf binding).
+// A server that stops answering fails the switch at once instead of hanging
+// the test until ctest's timeout.
 bool setDefaultOutput(const std::string& name) {
-  return mivo::pwtest::run("pactl set-default-sink " + name);
+  return mivo::pwtest::run("timeout 10 pactl set-default-sink " + name);
 }
 
 constexpr const char* kSurround51 = "FL,FR,FC,LFE,RL,RR";
