@@ -159,6 +159,14 @@ TEST_F(CaptureOnPipeWire, CapturesAForeignToneButNotItsOwnPlayback) {
   EXPECT_EQ(host.lastRate, 48000);
 }
 
+// Cycles run late on a busy machine otherwise, and each late one is lost.
+TEST_F(CaptureOnPipeWire, RunsItsCyclesOnARealtimeThread) {
+  int before = mivo::pwtest::realtimeThreadCount();
+  ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
+  ASSERT_TRUE(eventually(5s, [&] { return host.frameCount() > 0; }));
+  EXPECT_GT(mivo::pwtest::realtimeThreadCount(), before);
+}
+
 TEST_F(CaptureOnPipeWire, FollowsTheDefaultOutputToAnotherDevice) {
   mivo::pwtest::ForeignPlayer foreign(440);
   ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <dirent.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <numbers>
 #include <stdexcept>
 #include <string>
@@ -88,12 +90,13 @@ bool eventually(std::chrono::milliseconds timeout, const std::function<bool()>& 
 
 namespace {
 
-int entriesIn(const char* folder) {
+// The entries of FOLDER that ACCEPT takes, by name.
+int entriesIn(const char* folder, const std::function<bool(const char*)>& accept = nullptr) {
   int count = 0;
   DIR* directory = opendir(folder);
   if (directory == nullptr) return -1;
   while (dirent* entry = readdir(directory))
-    if (entry->d_name[0] != '.') ++count;
+    if (entry->d_name[0] != '.' && (!accept || accept(entry->d_name))) ++count;
   closedir(directory);
   return count;
 }
@@ -101,6 +104,13 @@ int entriesIn(const char* folder) {
 }  // namespace
 
 int threadCount() { return entriesIn("/proc/self/task"); }
+
+int realtimeThreadCount() {
+  return entriesIn("/proc/self/task", [](const char* task) {
+    int policy = sched_getscheduler(std::stoi(task)) & ~SCHED_RESET_ON_FORK;
+    return policy == SCHED_FIFO || policy == SCHED_RR;
+  });
+}
 
 // The descriptor of the listing itself is counted too; it is there every time.
 int openDescriptorCount() { return entriesIn("/proc/self/fd"); }

@@ -101,6 +101,7 @@ void bindDefaultMetadataAndVanish();
 // Counts of this process's threads and open file descriptors, and its
 // resident memory in KiB.
 int threadCount();
+int realtimeThreadCount();  // scheduled SCHED_FIFO or SCHED_RR
 int openDescriptorCount();
 long residentKiB();
 

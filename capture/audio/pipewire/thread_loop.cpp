@@ -12,9 +12,11 @@ ThreadLoop::ThreadLoop() {
   pw_init(nullptr, nullptr);
   loop_ = pw_thread_loop_new("mivo-pipewire", nullptr);
   if (loop_ == nullptr) throw std::runtime_error("pw_thread_loop_new failed");
-  // Without the realtime module: the client configuration loads nothing
-  // that needs D-Bus.
-  context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
+  // The realtime configuration: the thread that runs the capture's cycles
+  // asks for realtime scheduling, as the server's own threads do, so that a
+  // busy machine delays it no more than it delays the server.
+  context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
+                            pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
   if (context_ == nullptr || pw_thread_loop_start(loop_) < 0) {
     if (context_ != nullptr) pw_context_destroy(context_);
     pw_thread_loop_destroy(loop_);
