@@ -4,6 +4,7 @@
 #include "recognition/noise_filter.h"
 #include "recognition/openmp_thread_cap.h"
 #include "recognition/text_scale.h"
+#include "recognition/uncovered_regions.h"
 
 #include <algorithm>
 #include <cctype>
@@ -58,6 +59,107 @@ float meanConfidence(const TextLine& line) {
   return sum / static_cast<float>(line.words.size());
 }
 
+// A word of a second look is kept only when the engine is sure of it and
+// the first look did not read it already.
+constexpr float kMinSecondLookConfidence = 60.0F;
+
+bool overlaps(const PixelBox& a, const PixelBox& b) {
+  const int width = std::min(a.right, b.right) - std::max(a.left, b.left);
+  const int height = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
+  if (width <= 0 || height <= 0) {
+    return false;
+  }
+  const double smaller = std::min(static_cast<double>(a.width()) * a.height(),
+                                  static_cast<double>(b.width()) * b.height());
+  return static_cast<double>(width) * height > 0.3 * smaller;
+}
+
+std::vector<PixelBox> wordBoxes(const std::vector<TextLine>& lines) {
+  std::vector<PixelBox> boxes;
+  for (const TextLine& line : lines) {
+    for (const RecognizedWord& word : line.words) {
+      boxes.push_back(word.box);
+    }
+  }
+  return boxes;
+}
+
+int medianHeight(std::vector<PixelBox> boxes) {
+  if (boxes.empty()) {
+    return 0;
+  }
+  const auto middle = boxes.begin() + static_cast<std::ptrdiff_t>(boxes.size() / 2);
+  std::nth_element(boxes.begin(), middle, boxes.end(),
+                   [](const PixelBox& a, const PixelBox& b) { return a.height() < b.height(); });
+  return middle->height();
+}
+
+int nextFreeBlock(const std::vector<TextLine>& lines) {
+  int block = 0;
+  for (const TextLine& line : lines) {
+    block = std::max(block, line.block);
+  }
+  return block + 1;
+}
+
+int topOf(const TextLine& line) {
+  int top = line.words.front().box.top;
+  for (const RecognizedWord& word : line.words) {
+    top = std::min(top, word.box.top);
+  }
+  return top;
+}
+
+// Lines read from a region, in page coordinates, without the words the
+// first look has. They go in as blocks of their own where the page reaches
+// the region: before the first line below it.
+void addRegionLines(std::vector<TextLine> regionLines, const PixelBox& origin,
+                    const std::vector<PixelBox>& read, std::vector<TextLine>& lines) {
+  const int firstBlock = nextFreeBlock(lines);
+  std::vector<TextLine> kept;
+  for (TextLine& line : regionLines) {
+    line.block += firstBlock;
+    std::erase_if(line.words, [&](RecognizedWord& word) {
+      word.box = PixelBox{word.box.left + origin.left, word.box.top + origin.top,
+                          word.box.right + origin.left, word.box.bottom + origin.top};
+      word.baseline += origin.top;
+      return word.confidence < kMinSecondLookConfidence ||
+             std::any_of(read.begin(), read.end(),
+                         [&](const PixelBox& box) { return overlaps(box, word.box); });
+    });
+    if (!line.words.empty()) {
+      kept.push_back(std::move(line));
+    }
+  }
+  const auto below = std::find_if(lines.begin(), lines.end(), [&](const TextLine& line) {
+    return topOf(line) >= origin.bottom;
+  });
+  lines.insert(below, std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
+}
+
+template <typename T, void (*Destroy)(T**)>
+struct LeptonicaDeleter {
+  void operator()(T* object) const { Destroy(&object); }
+};
+using PixHandle = std::unique_ptr<Pix, LeptonicaDeleter<Pix, pixDestroy>>;
+using BoxHandle = std::unique_ptr<Box, LeptonicaDeleter<Box, boxDestroy>>;
+
+// The region, upright: light text on a dark ground is inverted. Loose
+// glyphs get a margin of half a line of paper; a band is read without the
+// paper around it, which would give the engine a third grey level to split.
+PixHandle regionImage(Pix* page, const UncoveredRegion& region, int textHeight, PixelBox& placed) {
+  const int margin = region.band ? 0 : textHeight / 2;
+  placed = PixelBox{std::max(0, region.box.left - margin), std::max(0, region.box.top - margin),
+                    std::min(pixGetWidth(page), region.box.right + margin),
+                    std::min(pixGetHeight(page), region.box.bottom + margin)};
+  const BoxHandle box{boxCreate(placed.left, placed.top, placed.width(), placed.height())};
+  PixHandle image{pixClipRectangle(page, box.get(), nullptr)};
+  if (image && region.lightOnDark) {
+    pixInvert(image.get(), image.get());
+  }
+  return image;
+}
+
 TextObservation toObservation(const TextLine& line) {
   return TextObservation{RecognizedText{joinWords(line), meanConfidence(line) / 100.0F}};
 }
@@ -108,6 +210,31 @@ std::vector<TextLine> TesseractRecognizer::readLines() {
   return lines;
 }
 
+// A second look where the page layout read nothing although there is ink:
+// each such region alone, upright, as one block of text (or as a page of
+// its own when it is a band of light text, which may hold columns).
+void TesseractRecognizer::readUncoveredRegions(Pix* page, std::vector<TextLine>& lines) {
+  const std::vector<PixelBox> read = wordBoxes(lines);
+  const int textHeight = read.empty() ? medianGlyphHeight(page) : medianHeight(read);
+  const PixHandle ink{api_->GetThresholdedImage()};
+  if (!ink || pixGetWidth(ink.get()) != pixGetWidth(page) ||
+      pixGetHeight(ink.get()) != pixGetHeight(page)) {
+    return;
+  }
+  for (const UncoveredRegion& region : findUncoveredRegions(ink.get(), page, read, textHeight)) {
+    PixelBox placed;
+    const PixHandle regionPix = regionImage(page, region, textHeight, placed);
+    if (!regionPix) {
+      continue;
+    }
+    api_->SetPageSegMode(region.band ? tesseract::PSM_AUTO : tesseract::PSM_SINGLE_BLOCK);
+    api_->SetImage(regionPix.get());
+    if (api_->Recognize(nullptr) == 0) {
+      addRegionLines(readLines(), placed, read, lines);
+    }
+  }
+}
+
 RecognitionOutcome TesseractRecognizer::recognize(const Image& image) {
   if (!ensureModelLoaded()) {
     return RecognitionFailure{"The text-recognition models " + languages_ +
@@ -118,8 +245,12 @@ RecognitionOutcome TesseractRecognizer::recognize(const Image& image) {
   if (api_->Recognize(nullptr) != 0) {
     return RecognitionFailure{"Text recognition could not run on this image."};
   }
+  Pix* page = prepared ? prepared.get() : image.get();
+  std::vector<TextLine> lines = readLines();
+  readUncoveredRegions(page, lines);
+  api_->SetPageSegMode(tesseract::PSM_AUTO);
   std::vector<TextObservation> observations;
-  for (const TextLine& line : orderByLayout(removeNoise(readLines()))) {
+  for (const TextLine& line : orderByLayout(removeNoise(std::move(lines)))) {
     observations.push_back(toObservation(line));
   }
   return RecognitionResults{std::move(observations)};

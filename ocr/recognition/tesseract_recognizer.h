@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+struct Pix;
+
 namespace tesseract {
 class TessBaseAPI;
 }
@@ -28,6 +30,7 @@ class TesseractRecognizer final : public TextRecognizer {
  private:
   bool ensureModelLoaded();
   std::vector<TextLine> readLines();
+  void readUncoveredRegions(Pix* page, std::vector<TextLine>& lines);
 
   std::unique_ptr<tesseract::TessBaseAPI> api_;
   std::string languages_;

@@ -146,6 +146,13 @@ TEST_F(OcrBinary, MultiPageTiffReadsOnlyTheFirstPage) {
   EXPECT_EQ(runAndParse({work("swapped.tif").string()}, 0).at("text"), "Second page only");
 }
 
+// One threshold for the whole page makes the band solid ink.
+TEST_F(OcrBinary, TextOnAGreyBandIsReadInItsPlace) {
+  writeWithBannerBelow(data("first_page.png"), data("second_page.png"), work("banner.png"));
+  EXPECT_EQ(runAndParse({work("banner.png").string()}, 0).at("text"),
+            std::string(kFirstPageText) + "\nSecond page only");
+}
+
 TEST_F(OcrBinary, EngineFailureIsReportedWithoutWritingToStandardError) {
   EXPECT_EQ(runAndParse({data("first_page.png").string()}, 1, nullptr,
                         {"TESSDATA_PREFIX=" + work("no-models").string(), "MIVO_OCR_LANGS=eng"}),

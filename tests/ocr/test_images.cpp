@@ -4,6 +4,7 @@
 #include <libheif/heif.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <iterator>
@@ -105,6 +106,32 @@ void writeTwoPageTiff(const std::filesystem::path& firstPage,
   require(pixWriteTiff(target.c_str(), readPix(firstPage).get(), IFF_TIFF_ZIP, "w") == 0 &&
               pixWriteTiff(target.c_str(), readPix(secondPage).get(), IFF_TIFF_ZIP, "a") == 0,
           "cannot write the two-page TIFF");
+}
+
+void writeWithBannerBelow(const std::filesystem::path& page, const std::filesystem::path& banner,
+                          const std::filesystem::path& target) {
+  const PixHandle top = readPix(page);
+  const PixHandle band{pixConvertTo8(readPix(banner).get(), 0)};
+  require(top && band, "cannot read the pictures to stack");
+  const int width = std::max(pixGetWidth(top.get()), pixGetWidth(band.get()));
+  const int height = pixGetHeight(top.get()) + pixGetHeight(band.get());
+  const PixHandle stacked{pixCreate(width, height, 8)};
+  pixSetAll(stacked.get());
+  // Mid grey behind the banner's dark letters.
+  for (int y = 0; y < pixGetHeight(band.get()); ++y) {
+    for (int x = 0; x < pixGetWidth(band.get()); ++x) {
+      l_uint32 value = 0;
+      pixGetPixel(band.get(), x, y, &value);
+      if (value >= 128) {
+        pixSetPixel(band.get(), x, y, 127);
+      }
+    }
+  }
+  pixRasterop(stacked.get(), 0, 0, pixGetWidth(top.get()), pixGetHeight(top.get()), PIX_SRC,
+              top.get(), 0, 0);
+  pixRasterop(stacked.get(), 0, pixGetHeight(top.get()), pixGetWidth(band.get()),
+              pixGetHeight(band.get()), PIX_SRC, band.get(), 0, 0);
+  require(pixWrite(target.c_str(), stacked.get(), IFF_PNG) == 0, "cannot write the stacked PNG");
 }
 
 void writeBlankPng(int width, int height, const std::filesystem::path& target) {

@@ -15,6 +15,11 @@ void writeTwoPageTiff(const std::filesystem::path& firstPage,
                       const std::filesystem::path& secondPage,
                       const std::filesystem::path& target);
 
+// The picture at `page` above the one at `banner`, whose light ground
+// becomes mid grey: dark text on a grey band, as report covers have.
+void writeWithBannerBelow(const std::filesystem::path& page, const std::filesystem::path& banner,
+                          const std::filesystem::path& target);
+
 // A white RGB image without any text.
 void writeBlankPng(int width, int height, const std::filesystem::path& target);
 
