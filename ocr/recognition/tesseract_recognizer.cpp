@@ -1,6 +1,7 @@
 #include "recognition/tesseract_recognizer.h"
 
 #include "recognition/layout/layout_order.h"
+#include "recognition/leptonica_handles.h"
 #include "recognition/noise_filter.h"
 #include "recognition/openmp_thread_cap.h"
 #include "recognition/text_scale.h"
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
@@ -137,23 +137,16 @@ void addRegionLines(std::vector<TextLine> regionLines, const PixelBox& origin,
   lines.insert(below, std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
 }
 
-template <typename T, void (*Destroy)(T**)>
-struct LeptonicaDeleter {
-  void operator()(T* object) const { Destroy(&object); }
-};
-using PixHandle = std::unique_ptr<Pix, LeptonicaDeleter<Pix, pixDestroy>>;
-using BoxHandle = std::unique_ptr<Box, LeptonicaDeleter<Box, boxDestroy>>;
-
 // The region, upright: light text on a dark ground is inverted. Loose
 // glyphs get a margin of half a line of paper; a band is read without the
 // paper around it, which would give the engine a third grey level to split.
-PixHandle regionImage(Pix* page, const UncoveredRegion& region, int textHeight, PixelBox& placed) {
+Image regionImage(Pix* page, const UncoveredRegion& region, int textHeight, PixelBox& placed) {
   const int margin = region.band ? 0 : textHeight / 2;
   placed = PixelBox{std::max(0, region.box.left - margin), std::max(0, region.box.top - margin),
                     std::min(pixGetWidth(page), region.box.right + margin),
                     std::min(pixGetHeight(page), region.box.bottom + margin)};
   const BoxHandle box{boxCreate(placed.left, placed.top, placed.width(), placed.height())};
-  PixHandle image{pixClipRectangle(page, box.get(), nullptr)};
+  Image image{pixClipRectangle(page, box.get(), nullptr)};
   if (image && region.lightOnDark) {
     pixInvert(image.get(), image.get());
   }
@@ -216,14 +209,14 @@ std::vector<TextLine> TesseractRecognizer::readLines() {
 void TesseractRecognizer::readUncoveredRegions(Pix* page, std::vector<TextLine>& lines) {
   const std::vector<PixelBox> read = wordBoxes(lines);
   const int textHeight = read.empty() ? medianGlyphHeight(page) : medianHeight(read);
-  const PixHandle ink{api_->GetThresholdedImage()};
+  const Image ink{api_->GetThresholdedImage()};
   if (!ink || pixGetWidth(ink.get()) != pixGetWidth(page) ||
       pixGetHeight(ink.get()) != pixGetHeight(page)) {
     return;
   }
   for (const UncoveredRegion& region : findUncoveredRegions(ink.get(), page, read, textHeight)) {
     PixelBox placed;
-    const PixHandle regionPix = regionImage(page, region, textHeight, placed);
+    const Image regionPix = regionImage(page, region, textHeight, placed);
     if (!regionPix) {
       continue;
     }

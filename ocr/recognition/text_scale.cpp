@@ -1,6 +1,6 @@
 #include "recognition/text_scale.h"
 
-#include <leptonica/allheaders.h>
+#include "recognition/leptonica_handles.h"
 
 #include <algorithm>
 #include <memory>
@@ -20,27 +20,19 @@ constexpr l_int32 kMinGlyphHeight = 3;
 constexpr l_int32 kMaxGlyphHeight = 200;
 constexpr l_int32 kMaxGlyphAspect = 4;  // wider than this: a rule or a bar, not a glyph
 
-template <typename T, void (*Destroy)(T**)>
-struct LeptonicaDeleter {
-  void operator()(T* object) const { Destroy(&object); }
-};
-using PixHandle = std::unique_ptr<Pix, LeptonicaDeleter<Pix, pixDestroy>>;
-using NumaHandle = std::unique_ptr<Numa, LeptonicaDeleter<Numa, numaDestroy>>;
-using BoxaHandle = std::unique_ptr<Boxa, LeptonicaDeleter<Boxa, boxaDestroy>>;
-
 // Foreground at 1: the minority side of an Otsu split, so that light text
 // on a dark theme counts as well as dark text on white.
-PixHandle textMask(Pix* grey) {
+Image textMask(Pix* grey) {
   const NumaHandle histogram{pixGetGrayHistogram(grey, 1)};
   l_int32 split = 128;
   if (!histogram || numaSplitDistribution(histogram.get(), 0.0F, &split, nullptr, nullptr,
                                           nullptr, nullptr, nullptr) != 0) {
-    return PixHandle{};
+    return Image{};
   }
-  PixHandle mask{pixThresholdToBinary(grey, split + 1)};
+  Image mask{pixThresholdToBinary(grey, split + 1)};
   l_int32 onPixels = 0;
   if (!mask || pixCountPixels(mask.get(), &onPixels, nullptr) != 0) {
-    return PixHandle{};
+    return Image{};
   }
   const auto area = static_cast<double>(pixGetWidth(mask.get())) * pixGetHeight(mask.get());
   if (onPixels > area / 2) {
@@ -52,7 +44,7 @@ PixHandle textMask(Pix* grey) {
 }  // namespace
 
 int medianGlyphHeight(Pix* grey) {
-  const PixHandle mask = textMask(grey);
+  const Image mask = textMask(grey);
   const BoxaHandle boxes{mask ? pixConnCompBB(mask.get(), 8) : nullptr};
   if (!boxes) {
     return 0;

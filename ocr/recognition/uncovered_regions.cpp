@@ -1,6 +1,7 @@
 #include "recognition/uncovered_regions.h"
 
-#include <leptonica/allheaders.h>
+#include "decoding/image.h"
+#include "recognition/leptonica_handles.h"
 
 #include <algorithm>
 #include <memory>
@@ -17,14 +18,6 @@ constexpr double kMinBlockFill = 0.6;  // share of dark pixels in a filled band
 constexpr int kMinGlyphsInRegion = 2;   // a lone mark is an icon or a speck
 // Grey levels by which a band's ground differs from the paper.
 constexpr l_int32 kGroundDifference = 40;
-
-template <typename T, void (*Destroy)(T**)>
-struct LeptonicaDeleter {
-  void operator()(T* object) const { Destroy(&object); }
-};
-using PixHandle = std::unique_ptr<Pix, LeptonicaDeleter<Pix, pixDestroy>>;
-using BoxaHandle = std::unique_ptr<Boxa, LeptonicaDeleter<Boxa, boxaDestroy>>;
-using BoxHandle = std::unique_ptr<Box, LeptonicaDeleter<Box, boxDestroy>>;
 
 PixelBox toPixelBox(Box* box) {
   l_int32 x = 0;
@@ -51,8 +44,8 @@ void setRect(Pix* pix, const PixelBox& box, bool dark) {
 
 // The ink left once the words read (grown by a little for anti-aliased
 // edges) are taken out.
-PixHandle unreadInk(Pix* ink, const std::vector<PixelBox>& read, int margin) {
-  PixHandle left{pixCopy(nullptr, ink)};
+Image unreadInk(Pix* ink, const std::vector<PixelBox>& read, int margin) {
+  Image left{pixCopy(nullptr, ink)};
   for (const PixelBox& box : read) {
     setRect(left.get(), PixelBox{box.left - margin, box.top - margin, box.right + margin,
                                  box.bottom + margin},
@@ -84,11 +77,11 @@ bool isGlyphSized(const PixelBox& b, int textHeight) {
 std::vector<UncoveredRegion> groupGlyphs(const std::vector<PixelBox>& glyphs, Pix* ink,
                                          int textHeight) {
   std::vector<UncoveredRegion> regions;
-  const PixHandle marks{pixCreate(pixGetWidth(ink), pixGetHeight(ink), 1)};
+  const Image marks{pixCreate(pixGetWidth(ink), pixGetHeight(ink), 1)};
   for (const PixelBox& glyph : glyphs) {
     setRect(marks.get(), glyph, true);
   }
-  const PixHandle joined{pixCloseSafeBrick(nullptr, marks.get(), 2 * textHeight, textHeight)};
+  const Image joined{pixCloseSafeBrick(nullptr, marks.get(), 2 * textHeight, textHeight)};
   const BoxaHandle groups{joined ? pixConnCompBB(joined.get(), 8) : nullptr};
   for (l_int32 index = 0; groups && index < boxaGetCount(groups.get()); ++index) {
     const BoxHandle box{boxaGetBox(groups.get(), index, L_COPY)};
@@ -104,7 +97,6 @@ std::vector<UncoveredRegion> groupGlyphs(const std::vector<PixelBox>& glyphs, Pi
 
 // The grey level most of the picture has.
 l_int32 paperLevel(Pix* page) {
-  using NumaHandle = std::unique_ptr<Numa, LeptonicaDeleter<Numa, numaDestroy>>;
   const NumaHandle histogram{pixGetGrayHistogram(page, 1)};
   l_float32 count = 0;
   l_int32 level = 255;
@@ -115,12 +107,12 @@ l_int32 paperLevel(Pix* page) {
 }
 
 // 1 where the page is darker or lighter than its paper by a clear margin.
-PixHandle offPaper(Pix* page) {
+Image offPaper(Pix* page) {
   const l_int32 paper = paperLevel(page);
-  PixHandle darker{pixThresholdToBinary(page, std::max(1, paper - kGroundDifference))};
-  PixHandle lighter{pixThresholdToBinary(page, std::min(256, paper + kGroundDifference + 1))};
+  Image darker{pixThresholdToBinary(page, std::max(1, paper - kGroundDifference))};
+  Image lighter{pixThresholdToBinary(page, std::min(256, paper + kGroundDifference + 1))};
   if (!darker || !lighter) {
-    return PixHandle{};
+    return Image{};
   }
   pixInvert(lighter.get(), lighter.get());
   pixOr(darker.get(), darker.get(), lighter.get());
@@ -130,7 +122,7 @@ PixHandle offPaper(Pix* page) {
 // Whether the band's text is lighter than its ground: the ground is the
 // grey level the band has most of, and the text pulls the mean its way.
 bool hasLightText(Pix* page, Box* box) {
-  const PixHandle band{pixClipRectangle(page, box, nullptr)};
+  const Image band{pixClipRectangle(page, box, nullptr)};
   if (!band) {
     return false;
   }
@@ -144,8 +136,8 @@ bool hasLightText(Pix* page, Box* box) {
 std::vector<UncoveredRegion> filledBands(Pix* page, const std::vector<PixelBox>& read, int margin,
                                          int textHeight) {
   std::vector<UncoveredRegion> bands;
-  const PixHandle ground = offPaper(page);
-  const PixHandle left{ground ? unreadInk(ground.get(), read, margin) : nullptr};
+  const Image ground = offPaper(page);
+  const Image left{ground ? unreadInk(ground.get(), read, margin) : nullptr};
   const BoxaHandle components{left ? pixConnCompBB(left.get(), 8) : nullptr};
   const double pageArea = static_cast<double>(pixGetWidth(page)) * pixGetHeight(page);
   for (l_int32 index = 0; components && index < boxaGetCount(components.get()); ++index) {
@@ -161,7 +153,7 @@ std::vector<UncoveredRegion> filledBands(Pix* page, const std::vector<PixelBox>&
 // Glyph-sized ink the first look did not read, in groups.
 std::vector<UncoveredRegion> glyphGroups(Pix* ink, const std::vector<PixelBox>& read, int margin,
                                          int textHeight) {
-  const PixHandle left = unreadInk(ink, read, margin);
+  const Image left = unreadInk(ink, read, margin);
   const BoxaHandle components{left ? pixConnCompBB(left.get(), 8) : nullptr};
   std::vector<PixelBox> glyphs;
   for (l_int32 index = 0; components && index < boxaGetCount(components.get()); ++index) {
