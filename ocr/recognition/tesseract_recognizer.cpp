@@ -204,8 +204,8 @@ std::vector<TextLine> TesseractRecognizer::readLines() {
 }
 
 // A second look where the page layout read nothing although there is ink:
-// each such region alone, upright, as one block of text (or as a page of
-// its own when it is a band of light text, which may hold columns).
+// each such region alone, upright: a group of glyphs as one block of text,
+// a band as a page of its own, since a banner may hold columns.
 void TesseractRecognizer::readUncoveredRegions(Pix* page, std::vector<TextLine>& lines) {
   const std::vector<PixelBox> read = wordBoxes(lines);
   const int textHeight = read.empty() ? medianGlyphHeight(page) : medianHeight(read);

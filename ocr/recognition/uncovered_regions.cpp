@@ -11,10 +11,10 @@ namespace {
 
 // Each region costs one more pass of the engine over its pixels.
 constexpr std::size_t kMaxRegions = 4;
-// A dark block covering more than this share of the page is its ground (a
-// dark theme), which the engine reads inverted by itself.
+// A band covering more than this share of the page is its ground, which
+// the engine's threshold is made for.
 constexpr double kMaxBlockShareOfPage = 0.5;
-constexpr double kMinBlockFill = 0.6;  // share of dark pixels in a filled band
+constexpr double kMinBlockFill = 0.6;  // share of off-paper pixels in a band
 constexpr int kMinGlyphsInRegion = 2;   // a lone mark is an icon or a speck
 // Grey levels by which a band's ground differs from the paper.
 constexpr l_int32 kGroundDifference = 40;
