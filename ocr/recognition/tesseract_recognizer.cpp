@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
@@ -30,6 +31,11 @@ RecognizedWord currentWord(const tesseract::ResultIterator& iterator, std::strin
   int y2 = box.bottom;
   iterator.Baseline(tesseract::RIL_WORD, &x1, &y1, &x2, &y2);
   word.baseline = (y1 + y2) / 2;
+  float lineHeight = 0.0F;
+  float descenders = 0.0F;
+  float ascenders = 0.0F;
+  iterator.RowAttributes(&lineHeight, &descenders, &ascenders);
+  word.lineHeight = static_cast<int>(std::lround(lineHeight));
   return word;
 }
 

@@ -21,6 +21,7 @@ struct RecognizedWord {
   float confidence = 0.0F;  // 0..100, as the engine reports it
   PixelBox box;
   int baseline = 0;  // y of the line the letters stand on
+  int lineHeight = 0;  // the engine's text height of the word's line, ascender to descender
 };
 
 // One line of text: its words, left to right, and the engine's text block

@@ -4,6 +4,7 @@
 #include "recognition/layout/reading_order.h"
 #include "recognition/layout/table_detection.h"
 
+#include <cstdlib>
 #include <span>
 
 namespace mivo::ocr {
@@ -40,12 +41,24 @@ bool isOneColumn(std::span<const TextLine> block) {
   return true;
 }
 
+bool isLongLine(const TextLine& line) {
+  return line.words.size() >= kRunningTextWords && splitAtWideGaps({line}).size() == 1;
+}
+
 bool isRunningText(std::span<const TextLine> block) {
-  const auto longLines = std::count_if(block.begin(), block.end(), [](const TextLine& line) {
-    return line.words.size() >= kRunningTextWords && splitAtWideGaps({line}).size() == 1;
-  });
+  const auto longLines = std::count_if(block.begin(), block.end(), isLongLine);
   return block.size() >= kMinRunningTextLines &&
          2 * static_cast<std::size_t>(longLines) >= block.size() && isOneColumn(block);
+}
+
+// The engine sometimes ends a paragraph's block one line early; that line
+// stands right under the paragraph, at its left edge.
+bool continuesParagraph(const TextLine& lastLine, std::span<const TextLine> block) {
+  const PixelBox above = boxOf(lastLine);
+  const PixelBox first = boxOf(block.front());
+  return block.size() == 1 && isLongLine(block.front()) &&
+         std::abs(first.left - above.left) <= above.height() && first.top >= centreY(above) &&
+         first.top - above.bottom <= above.height();
 }
 
 void appendScreenOrder(const std::vector<TextLine>& lines, std::vector<TextLine>& ordered) {
@@ -68,7 +81,9 @@ std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines) {
       return line.block != blockStart->block;
     });
     const std::span<const TextLine> block(blockStart, blockEnd);
-    if (isRunningText(block)) {
+    const bool continues = !ordered.empty() && screenRegion.empty() &&
+                           continuesParagraph(ordered.back(), block);
+    if (continues || isRunningText(block)) {
       appendScreenOrder(screenRegion, ordered);
       screenRegion.clear();
       ordered.insert(ordered.end(), block.begin(), block.end());

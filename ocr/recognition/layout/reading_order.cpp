@@ -7,8 +7,9 @@
 namespace mivo::ocr {
 namespace {
 
-// Two boxes stand on one row when their middles are this close, in heights
-// of the smaller one; ascenders and descenders move a middle by about 0.15.
+// Two units stand on one row when their middles or their baselines are this
+// close, in heights of the smaller one; ascenders and descenders move a
+// middle by about 0.15.
 constexpr double kRowCentreTolerance = 0.25;
 constexpr double kMaxRowHeightRatio = 1.5;
 
@@ -39,8 +40,42 @@ std::optional<Cut> widestGap(const std::vector<LayoutUnit>& units, int PixelBox:
   return widest;
 }
 
-bool shareRow(const PixelBox& a, const PixelBox& b) {
-  return std::abs(centreY(a) - centreY(b)) <= kRowCentreTolerance * std::min(a.height(), b.height());
+// The engine fits a line's baseline and height through all its letters, so
+// a speck that stretches one word's box moves neither.
+double baselineOf(const LayoutUnit& unit) { return unit.rows.front().front().baseline; }
+
+double boxHeight(const LayoutUnit& unit) { return unit.box.height(); }
+
+double lineHeight(const LayoutUnit& unit) {
+  std::vector<double> heights;
+  for (const std::vector<Segment>& row : unit.rows) {
+    for (const Segment& segment : row) {
+      for (const RecognizedWord& word : segment.words) {
+        heights.push_back(word.lineHeight);
+      }
+    }
+  }
+  return median(heights);
+}
+
+bool shareRow(const LayoutUnit& a, const LayoutUnit& b) {
+  return std::abs(centreY(a.box) - centreY(b.box)) <=
+             kRowCentreTolerance * std::min(boxHeight(a), boxHeight(b)) ||
+         std::abs(baselineOf(a) - baselineOf(b)) <=
+             kRowCentreTolerance * std::min(lineHeight(a), lineHeight(b));
+}
+
+bool sizesAgree(const std::vector<LayoutUnit>& units, double (*size)(const LayoutUnit&)) {
+  const auto [lowest, highest] = std::minmax_element(
+      units.begin(), units.end(),
+      [size](const LayoutUnit& a, const LayoutUnit& b) { return size(a) < size(b); });
+  return size(*highest) <= kMaxRowHeightRatio * size(*lowest);
+}
+
+// Text of one size by either measure: a speck stretches a box, and the
+// engine guesses the height of a line of a glyph or two poorly.
+bool oneTextSize(const std::vector<LayoutUnit>& units) {
+  return sizesAgree(units, boxHeight) || sizesAgree(units, lineHeight);
 }
 
 std::size_t wordCount(const LayoutUnit& unit) {
@@ -56,12 +91,10 @@ std::size_t wordCount(const LayoutUnit& unit) {
 // Receipts and label/value lists put each label and its short value on one
 // row in one text size; a cut down the gap between them would tear every row
 // apart. Cards and panels change text size from row to row, and columns of
-// running text have long lines on both sides.
+// running text have long lines on both sides. A third of the short side may
+// lack a partner: an item line whose quantity mark the noise filter dropped.
 bool tearsRowsApart(const std::vector<LayoutUnit>& units, double position) {
-  const auto [lowest, highest] = std::minmax_element(
-      units.begin(), units.end(),
-      [](const LayoutUnit& a, const LayoutUnit& b) { return a.box.height() < b.box.height(); });
-  if (highest->box.height() > kMaxRowHeightRatio * lowest->box.height()) {
+  if (!oneTextSize(units)) {
     return false;
   }
   std::vector<const LayoutUnit*> left;
@@ -71,35 +104,35 @@ bool tearsRowsApart(const std::vector<LayoutUnit>& units, double position) {
   }
   const std::vector<const LayoutUnit*>& fewer = left.size() <= right.size() ? left : right;
   const std::vector<const LayoutUnit*>& more = left.size() <= right.size() ? right : left;
-  return std::all_of(fewer.begin(), fewer.end(), [&more](const LayoutUnit* unit) {
+  const auto paired = std::count_if(fewer.begin(), fewer.end(), [&more](const LayoutUnit* unit) {
     return wordCount(*unit) < kRunningTextWords &&
-           std::any_of(more.begin(), more.end(), [unit](const LayoutUnit* other) {
-             return shareRow(unit->box, other->box);
-           });
+           std::any_of(more.begin(), more.end(),
+                       [unit](const LayoutUnit* other) { return shareRow(*unit, *other); });
   });
+  return static_cast<std::size_t>(paired) + fewer.size() / 3 >= fewer.size();
 }
 
+// No cut when the widest stripe runs down between the labels and values of
+// shared rows: an across cut would then split the rows into pieces too
+// small to show they are rows, so the region is read row by row.
 std::optional<Cut> bestCut(const std::vector<LayoutUnit>& units) {
   const std::optional<Cut> across = widestGap(units, &PixelBox::top, &PixelBox::bottom, false);
-  std::optional<Cut> down = widestGap(units, &PixelBox::left, &PixelBox::right, true);
-  if (down && tearsRowsApart(units, down->position)) {
-    down.reset();
+  const std::optional<Cut> down = widestGap(units, &PixelBox::left, &PixelBox::right, true);
+  if (down && (!across || down->gap > across->gap)) {
+    return tearsRowsApart(units, down->position) ? std::nullopt : down;
   }
-  if (across && down) {
-    return down->gap > across->gap ? down : across;
-  }
-  return across ? across : down;
+  return across;
 }
 
 // Units that share a row left to right, rows top to bottom.
 void sortByRows(std::vector<LayoutUnit>& units) {
   std::stable_sort(units.begin(), units.end(), [](const LayoutUnit& a, const LayoutUnit& b) {
-    return a.box.top < b.box.top;
+    return baselineOf(a) < baselineOf(b);
   });
   auto rowStart = units.begin();
   while (rowStart != units.end()) {
     const auto rowEnd = std::find_if(rowStart, units.end(), [&rowStart](const LayoutUnit& unit) {
-      return !shareRow(rowStart->box, unit.box);
+      return !shareRow(*rowStart, unit);
     });
     std::stable_sort(rowStart, rowEnd, [](const LayoutUnit& a, const LayoutUnit& b) {
       return a.box.left < b.box.left;

@@ -138,6 +138,50 @@ TEST(LayoutOrder, ReceiptRowsStayWhole) {
                           "Discount 0.00", "Total 94.87"));
 }
 
+TEST(LayoutOrder, ReceiptRowsStayWholeWhenASpeckStretchesALabel) {
+  std::vector<TextLine> engineLines{
+      makeLine({{"Cashier", 20, 20, 70, kHeight}, {"USER", 400, 20, 40, kHeight}}),
+      makeLine({{"Salesperson", 20, 40, 110, kHeight}, {"Ref.", 400, 40, 40, kHeight}}),
+      makeLine({{"Total", 20, 60, 50, kHeight}, {"94.87", 400, 60, 50, kHeight}})};
+  // The speck hangs under the label; the engine's baseline and line height
+  // stay those of the text.
+  engineLines[0].words[0].box.bottom += 2 * kHeight;
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("Cashier", "USER", "Salesperson", "Ref.", "Total", "94.87"));
+}
+
+TEST(LayoutOrder, ReceiptItemWithoutItsQuantityStaysOnItsRow) {
+  // The item's quantity mark, left of "D", was dropped as noise.
+  const std::vector<TextLine> engineLines{
+      makeLine({{"Cashier", 20, 20, 70, kHeight}, {"Pax", 400, 20, 30, kHeight}}),
+      makeLine({{"Qty", 20, 40, 30, kHeight}, {"Total", 400, 40, 50, kHeight}}),
+      makeLine({{"D", 400, 60, 10, kHeight}, {"8.00", 420, 60, 40, kHeight}}),
+      makeLine({{"Omelette", 40, 80, 80, kHeight}})};
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("Cashier", "Pax", "Qty", "Total", "D 8.00", "Omelette"));
+}
+
+TEST(LayoutOrder, ParagraphsLastLineInABlockOfItsOwnFollowsIt) {
+  std::vector<TextLine> engineLines;
+  const auto addBlock = [&engineLines](int block, int left, int top, int words) {
+    std::vector<PlacedWord> placed;
+    for (int word = 0; word < words; ++word) {
+      placed.push_back({"b" + std::to_string(block), left + word * 60, top, 50, kHeight});
+    }
+    engineLines.push_back(makeLine(placed));
+    engineLines.back().block = block;
+  };
+  for (const int top : {40, 60, 80, 100}) {
+    addBlock(1, 30, top, 6);
+  }
+  addBlock(2, 30, 120, 6);
+  addBlock(3, 420, 40, 1);
+  addBlock(3, 420, 60, 1);
+  const std::vector<std::string> texts = textsOf(orderByLayout(engineLines));
+  ASSERT_EQ(texts.size(), 7U);
+  EXPECT_EQ(texts[4].substr(0, 2), "b2");
+}
+
 TEST(LayoutOrder, NothingInNothingOut) { EXPECT_TRUE(orderByLayout({}).empty()); }
 
 }  // namespace

@@ -20,7 +20,8 @@ inline TextLine makeLine(const std::vector<PlacedWord>& words) {
   TextLine line;
   for (const PlacedWord& placed : words) {
     const PixelBox box{placed.left, placed.top, placed.left + placed.width, placed.top + placed.height};
-    line.words.push_back(RecognizedWord{placed.text, placed.confidence, box, box.bottom});
+    line.words.push_back(
+        RecognizedWord{placed.text, placed.confidence, box, box.bottom, placed.height});
   }
   return line;
 }
