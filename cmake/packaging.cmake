@@ -49,6 +49,9 @@ set(CPACK_COMPONENT_RECORDER_DESCRIPTION
 set(CPACK_DEBIAN_OCR_PACKAGE_NAME mivo-ocr)
 set(CPACK_DEBIAN_OCR_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_OCR_PACKAGE_DEPENDS tesseract-ocr-eng)
+# A page in one of these languages is read again with its model.
+set(CPACK_DEBIAN_OCR_PACKAGE_RECOMMENDS
+    "tesseract-ocr-fra, tesseract-ocr-deu, tesseract-ocr-nld, tesseract-ocr-spa, tesseract-ocr-ita, tesseract-ocr-por")
 set(CPACK_COMPONENT_OCR_DESCRIPTION
     "Prints the text of an image as one line of JSON\n Recognises the text of one image file with Tesseract and prints it, its\n line count and mean confidence as JSON.")
 

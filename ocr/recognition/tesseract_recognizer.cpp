@@ -4,6 +4,7 @@
 #include "recognition/leptonica_handles.h"
 #include "recognition/noise_filter.h"
 #include "recognition/openmp_thread_cap.h"
+#include "recognition/page_language.h"
 #include "recognition/text_scale.h"
 #include "recognition/uncovered_regions.h"
 
@@ -159,31 +160,36 @@ Image regionImage(Pix* page, const UncoveredRegion& region, int textHeight, Pixe
   return image;
 }
 
+std::string textOf(const std::vector<TextLine>& lines) {
+  std::string text;
+  for (const TextLine& line : lines) {
+    text += joinWords(line) + '\n';
+  }
+  return text;
+}
+
 TextObservation toObservation(const TextLine& line) {
   return TextObservation{RecognizedText{joinWords(line), meanConfidence(line) / 100.0F}};
 }
 
 }  // namespace
 
-TesseractRecognizer::TesseractRecognizer(std::string languages)
+TesseractRecognizer::TesseractRecognizer(LanguageChoice languages)
     : api_(std::make_unique<tesseract::TessBaseAPI>()), languages_(std::move(languages)) {
   runParallelRegionsSingleThreaded();
 }
 
 TesseractRecognizer::~TesseractRecognizer() = default;
 
-bool TesseractRecognizer::ensureModelLoaded() {
-  if (modelLoaded_) {
+bool TesseractRecognizer::loadModels(const std::string& models) {
+  if (loadedModels_ == models) {
     return true;
   }
   // The engine's diagnostics go to this file instead of standard error.
   api_->SetVariable("debug_file", "/dev/null");
-  modelLoaded_ = api_->Init(nullptr, languages_.c_str(), tesseract::OEM_LSTM_ONLY) == 0;
-  if (modelLoaded_) {
-    // Automatic page segmentation: screens mix columns, blocks and tables.
-    api_->SetPageSegMode(tesseract::PSM_AUTO);
-  }
-  return modelLoaded_;
+  const bool loaded = api_->Init(nullptr, models.c_str(), tesseract::OEM_LSTM_ONLY) == 0;
+  loadedModels_ = loaded ? models : std::string();
+  return loaded;
 }
 
 std::vector<TextLine> TesseractRecognizer::readLines() {
@@ -234,22 +240,47 @@ void TesseractRecognizer::readUncoveredRegions(Pix* page, std::vector<TextLine>&
   }
 }
 
+// Automatic page segmentation: screens mix columns, blocks and tables.
+std::optional<std::vector<TextLine>> TesseractRecognizer::readPage(Pix* page) {
+  api_->SetPageSegMode(tesseract::PSM_AUTO);
+  api_->SetImage(page);
+  if (api_->Recognize(nullptr) != 0) {
+    return std::nullopt;
+  }
+  std::vector<TextLine> lines = readLines();
+  readUncoveredRegions(page, lines);
+  return lines;
+}
+
+// A page in another language is read again with that language's model
+// first; English stays loaded for the English words such pages hold. When
+// the model is not installed, the first reading stands.
+void TesseractRecognizer::followPageLanguage(Pix* page, std::vector<TextLine>& lines) {
+  const std::optional<std::string> model = pageLanguageModel(textOf(lines));
+  if (!model || !loadModels(*model + "+" + languages_.models)) {
+    return;
+  }
+  if (std::optional<std::vector<TextLine>> again = readPage(page)) {
+    lines = std::move(*again);
+  }
+}
+
 RecognitionOutcome TesseractRecognizer::recognize(const Image& image) {
-  if (!ensureModelLoaded()) {
-    return RecognitionFailure{"The text-recognition models " + languages_ +
+  if (!loadModels(languages_.models)) {
+    return RecognitionFailure{"The text-recognition models " + languages_.models +
                               " could not be loaded."};
   }
   const Image prepared = prepareForRecognition(image);
-  api_->SetImage(prepared ? prepared.get() : image.get());
-  if (api_->Recognize(nullptr) != 0) {
+  Pix* page = prepared ? prepared.get() : image.get();
+  std::optional<std::vector<TextLine>> lines = readPage(page);
+  if (!lines) {
     return RecognitionFailure{"Text recognition could not run on this image."};
   }
-  Pix* page = prepared ? prepared.get() : image.get();
-  std::vector<TextLine> lines = readLines();
-  readUncoveredRegions(page, lines);
-  api_->SetPageSegMode(tesseract::PSM_AUTO);
+  if (languages_.followPageLanguage) {
+    followPageLanguage(page, *lines);
+  }
   std::vector<TextObservation> observations;
-  for (const TextLine& line : orderByLayout(removeNoise(std::move(lines)))) {
+  for (const TextLine& line : orderByLayout(removeNoise(std::move(*lines)))) {
     observations.push_back(toObservation(line));
   }
   return RecognitionResults{std::move(observations)};

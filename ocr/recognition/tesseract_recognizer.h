@@ -1,9 +1,11 @@
 #pragma once
 
 #include "recognition/recognition.h"
+#include "recognition/recognition_languages.h"
 #include "recognition/text_line.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,10 +19,10 @@ namespace mivo::ocr {
 
 // Recognition on Tesseract's LSTM engine with its dictionaries, one
 // observation per text line. The models ("eng+fra") are loaded on the first
-// request.
+// request, a page language's model when a page needs it.
 class TesseractRecognizer final : public TextRecognizer {
  public:
-  explicit TesseractRecognizer(std::string languages);
+  explicit TesseractRecognizer(LanguageChoice languages);
   ~TesseractRecognizer() override;
   TesseractRecognizer(const TesseractRecognizer&) = delete;
   TesseractRecognizer& operator=(const TesseractRecognizer&) = delete;
@@ -28,13 +30,15 @@ class TesseractRecognizer final : public TextRecognizer {
   RecognitionOutcome recognize(const Image& image) override;
 
  private:
-  bool ensureModelLoaded();
+  bool loadModels(const std::string& models);
+  std::optional<std::vector<TextLine>> readPage(Pix* page);
   std::vector<TextLine> readLines();
   void readUncoveredRegions(Pix* page, std::vector<TextLine>& lines);
+  void followPageLanguage(Pix* page, std::vector<TextLine>& lines);
 
   std::unique_ptr<tesseract::TessBaseAPI> api_;
-  std::string languages_;
-  bool modelLoaded_ = false;
+  LanguageChoice languages_;
+  std::string loadedModels_;
 };
 
 }  // namespace mivo::ocr

@@ -153,6 +153,12 @@ TEST_F(OcrBinary, TextOnAGreyBandIsReadInItsPlace) {
             std::string(kFirstPageText) + "\nSecond page only");
 }
 
+TEST_F(OcrBinary, PageInFrenchKeepsItsAccents) {
+  EXPECT_EQ(runAndParse({data("french_page.tif").string()}, 0).at("text"),
+            "Où est l'hôtel ? Le café est à côté de la gare,\nprès du musée. Nous avons réservé "
+            "une chambre\npour deux nuits et le dîner est déjà prêt.");
+}
+
 TEST_F(OcrBinary, EngineFailureIsReportedWithoutWritingToStandardError) {
   EXPECT_EQ(runAndParse({data("first_page.png").string()}, 1, nullptr,
                         {"TESSDATA_PREFIX=" + work("no-models").string(), "MIVO_OCR_LANGS=eng"}),
