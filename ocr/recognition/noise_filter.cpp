@@ -13,6 +13,10 @@ namespace {
 // are rarely read with so little confidence.
 constexpr float kMaxSymbolConfidence = 80.0F;
 constexpr float kMaxShortWordConfidence = 60.0F;
+// Anywhere in a line, a sign beyond ASCII ("§", "¢") read with next to no
+// confidence is a speck; code's own signs ("#", "{") are ASCII and often
+// read with little confidence.
+constexpr float kMaxSpeckConfidence = 10.0F;
 // Icons fill a square box; a real one- or two-character word rarely does.
 constexpr float kMaxSquareWordConfidence = 80.0F;
 constexpr double kSquareTolerance = 0.25;
@@ -57,6 +61,12 @@ bool looksLikeBullet(const RecognizedWord& word) {
     return word.confidence < kMaxSquareWordConfidence;
   }
   return !isNumber(word.text) && word.confidence < kMaxShortWordConfidence;
+}
+
+bool isSpeck(const RecognizedWord& word) {
+  const bool beyondAscii = std::any_of(word.text.begin(), word.text.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  return beyondAscii && !hasLetterOrDigit(word.text) && word.confidence < kMaxSpeckConfidence;
 }
 
 bool isTallStrip(const RecognizedWord& word, double typicalHeight) {
@@ -139,7 +149,7 @@ std::vector<TextLine> removeNoise(std::vector<TextLine> lines) {
     for (RecognizedWord& word : words) {
       word.text = withoutLeaders(word.text);
     }
-    std::erase_if(words, [](const RecognizedWord& word) { return word.text.empty(); });
+    std::erase_if(words, [](const RecognizedWord& word) { return word.text.empty() || isSpeck(word); });
     const auto firstText = std::find_if_not(words.begin(), words.end(), looksLikeBullet);
     words.erase(words.begin(), firstText);
   }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace mivo::ocr {
@@ -20,22 +21,38 @@ constexpr l_int32 kMinGlyphHeight = 3;
 constexpr l_int32 kMaxGlyphHeight = 200;
 constexpr l_int32 kMaxGlyphAspect = 4;  // wider than this: a rule or a bar, not a glyph
 
-// Foreground at 1: the minority side of an Otsu split, so that light text
-// on a dark theme counts as well as dark text on white.
-Image textMask(Pix* grey) {
+// The grey level of an Otsu split of the image's histogram, and whether
+// most pixels lie at or below it: a dark ground, as in a dark theme.
+struct GreySplit {
+  l_int32 level = 0;
+  bool darkGround = false;
+};
+
+std::optional<GreySplit> splitGrey(Pix* grey) {
   const NumaHandle histogram{pixGetGrayHistogram(grey, 1)};
-  l_int32 split = 128;
-  if (!histogram || numaSplitDistribution(histogram.get(), 0.0F, &split, nullptr, nullptr,
+  l_int32 level = 128;
+  if (!histogram || numaSplitDistribution(histogram.get(), 0.0F, &level, nullptr, nullptr,
                                           nullptr, nullptr, nullptr) != 0) {
+    return std::nullopt;
+  }
+  l_float32 atOrBelow = 0.0F;
+  l_float32 all = 0.0F;
+  if (numaGetSumOnInterval(histogram.get(), 0, level, &atOrBelow) != 0 ||
+      numaGetSum(histogram.get(), &all) != 0) {
+    return std::nullopt;
+  }
+  return GreySplit{level, atOrBelow > all / 2};
+}
+
+// Foreground at 1: the minority side of the split, so that light text on a
+// dark theme counts as well as dark text on white.
+Image textMask(Pix* grey) {
+  const std::optional<GreySplit> split = splitGrey(grey);
+  if (!split) {
     return Image{};
   }
-  Image mask{pixThresholdToBinary(grey, split + 1)};
-  l_int32 onPixels = 0;
-  if (!mask || pixCountPixels(mask.get(), &onPixels, nullptr) != 0) {
-    return Image{};
-  }
-  const auto area = static_cast<double>(pixGetWidth(mask.get())) * pixGetHeight(mask.get());
-  if (onPixels > area / 2) {
+  Image mask{pixThresholdToBinary(grey, split->level + 1)};
+  if (mask && split->darkGround) {
     pixInvert(mask.get(), mask.get());
   }
   return mask;
@@ -71,6 +88,10 @@ Image prepareForRecognition(const Image& image) {
   Image grey{pixConvertTo8(image.get(), 0)};
   if (!grey) {
     return grey;
+  }
+  const std::optional<GreySplit> split = splitGrey(grey.get());
+  if (split && split->darkGround) {
+    pixInvert(grey.get(), grey.get());
   }
   const double pixels = static_cast<double>(pixGetWidth(grey.get())) * pixGetHeight(grey.get());
   if (pixels > kMaxPixelsToEnlarge) {

@@ -40,10 +40,12 @@ INSTANTIATE_TEST_SUITE_P(
         LeadingWordCase{"UnsureLongerWord", {"Jan", 20, 10, 19, 11, 0.0F}, false}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
-TEST(NoiseFilter, OnlyLeadingWordsAreCandidates) {
+TEST(NoiseFilter, OnlyLeadingWordsAreCandidatesButAStraySignGoesAnywhere) {
   const std::vector<TextLine> lines{
-      makeLine({{"Total", 20, 10, 50, 12}, {"*", 80, 12, 8, 8, 30.0F}, {"due", 95, 10, 30, 12}})};
-  EXPECT_THAT(textsOf(removeNoise(lines)), ElementsAre("Total * due"));
+      makeLine({{"Total", 20, 10, 50, 12}, {"*", 80, 12, 8, 8, 30.0F}, {"due", 95, 10, 30, 12}}),
+      makeLine({{"Hugo", 20, 30, 40, 12}, {"\xC2\xA7", 65, 30, 6, 14, 1.0F},
+                {"17:26", 80, 30, 40, 12}, {"#", 130, 30, 8, 12, 2.0F}})};
+  EXPECT_THAT(textsOf(removeNoise(lines)), ElementsAre("Total * due", "Hugo 17:26 #"));
 }
 
 TEST(NoiseFilter, TallStripIsRemovedButATallLetterIsNot) {

@@ -40,5 +40,17 @@ TEST(TextScale, SmallTextIsEnlargedTwiceAndLargeTextIsNot) {
   EXPECT_EQ(pixGetDepth(preparedSmall.get()), 8);
 }
 
+TEST(TextScale, DarkGroundIsTurnedLight) {
+  const Image page = readTestImage("first_page.png");
+  ASSERT_TRUE(page);
+  for (const Image& source : {inverted(page), halfSize(inverted(page))}) {
+    const Image prepared = prepareForRecognition(source);
+    ASSERT_TRUE(prepared);
+    l_uint32 corner = 0;
+    pixGetPixel(prepared.get(), 0, 0, &corner);
+    EXPECT_GT(corner, 200U);
+  }
+}
+
 }  // namespace
 }  // namespace mivo::ocr
