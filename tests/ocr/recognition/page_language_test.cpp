@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "A B\n13 B-14A 101 13B\n10 14A 102 13B",
                  std::nullopt},
         PageText{"TooShortToTell", "Le café est à côté de la gare", std::nullopt}),
-    [](const ::testing::TestParamInfo<PageText>& info) { return info.param.name; });
+    [](const auto& testCase) { return std::string(testCase.param.name); });
 
 }  // namespace
 }  // namespace mivo::ocr
