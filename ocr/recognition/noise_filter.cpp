@@ -64,8 +64,9 @@ bool looksLikeBullet(const RecognizedWord& word) {
 }
 
 bool isSpeck(const RecognizedWord& word) {
-  const bool beyondAscii = std::any_of(word.text.begin(), word.text.end(),
-                                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  const bool beyondAscii = std::any_of(word.text.begin(), word.text.end(), [](char c) {
+    return static_cast<unsigned char>(c) >= 0x80;
+  });
   return beyondAscii && !hasLetterOrDigit(word.text) && word.confidence < kMaxSpeckConfidence;
 }
 
@@ -149,7 +150,8 @@ std::vector<TextLine> removeNoise(std::vector<TextLine> lines) {
     for (RecognizedWord& word : words) {
       word.text = withoutLeaders(word.text);
     }
-    std::erase_if(words, [](const RecognizedWord& word) { return word.text.empty() || isSpeck(word); });
+    std::erase_if(words,
+                  [](const RecognizedWord& word) { return word.text.empty() || isSpeck(word); });
     const auto firstText = std::find_if_not(words.begin(), words.end(), looksLikeBullet);
     words.erase(words.begin(), firstText);
   }

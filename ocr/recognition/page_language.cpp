@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <iterator>
 #include <vector>
 
 namespace mivo::ocr {
@@ -27,8 +28,8 @@ const std::array<CommonWords, 7>& commonWords() {
                "von", "zu", "auf", "sich", "auch", "werden", "wird", "sind"}},
       {"nld", {"het", "een", "van", "en", "niet", "zijn", "op", "voor", "dat", "ook", "wordt",
                "naar", "bij", "aan", "maar"}},
-      {"spa", {"el", "los", "las", "es", "una", "por", "para", "su", "como", "pero", "lo", "que",
-               }},
+      {"spa", {"el", "los", "las", "es", "una", "por", "para", "su", "como", "pero", "lo",
+               "que"}},
       {"ita", {"il", "gli", "della", "che", "di", "una", "sono", "alla", "nel", "questo", "delle",
                "degli"}},
       {"por", {"da", "das", "uma", "ao", "aos", "pelo", "pela", "foi", "seu", "sua", "mais"}},
@@ -65,8 +66,9 @@ std::vector<std::string> wordsOf(std::string_view text) {
                       std::all_of(start, first, isMark) && std::all_of(last, end, isMark);
     if (word) {
       std::string lower;
-      std::transform(first, last, std::back_inserter(lower),
-                     [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+      std::transform(first, last, std::back_inserter(lower), [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      });
       words.push_back(std::move(lower));
     }
     start = std::find_if_not(end, text.end(), isSpace);
@@ -75,9 +77,10 @@ std::vector<std::string> wordsOf(std::string_view text) {
 }
 
 std::size_t hitsOf(const CommonWords& language, const std::vector<std::string>& words) {
-  return static_cast<std::size_t>(std::count_if(words.begin(), words.end(), [&](const std::string& word) {
+  const auto listed = [&language](const std::string& word) {
     return std::find(language.words.begin(), language.words.end(), word) != language.words.end();
-  }));
+  };
+  return static_cast<std::size_t>(std::count_if(words.begin(), words.end(), listed));
 }
 
 }  // namespace
