@@ -284,6 +284,26 @@ TEST_F(PipeWireBackend, FollowsTheDefaultOutputAndCallsListenersOnTheirQueue) {
   EXPECT_EQ(calls, callsAtRemoval);
 }
 
+TEST_F(PipeWireBackend, ReadsASwitchWithNobodyListeningAfterTheMetadataWentDeaf) {
+  AudioObjectID output = 0;
+  ASSERT_EQ(read(hardware, kAudioObjectSystemObject, kDefaultOutputDeviceAddress, output), kNoErr);
+  ASSERT_EQ(uidOf(hardware, output), "A");
+  pwtest::DefaultSinkObserver bystander;  // long-lived, like the backend's own binding
+  pid_t sessionManager = pwtest::daemonPid("wireplumber");
+  ASSERT_GT(sessionManager, 0);
+  ASSERT_EQ(kill(sessionManager, SIGSTOP), 0);
+  pwtest::bindDefaultMetadataAndVanish();
+  ASSERT_EQ(kill(sessionManager, SIGCONT), 0);
+
+  ASSERT_TRUE(pwtest::run("pactl set-default-sink B"));
+  EXPECT_TRUE(eventually(5s, [&] {
+    read(hardware, kAudioObjectSystemObject, kDefaultOutputDeviceAddress, output);
+    return uidOf(hardware, output) == "B";
+  }));
+  EXPECT_EQ(bystander.lastHeard().find("\"B\""), std::string::npos)
+      << "the deaf binding was not reproduced: " << bystander.lastHeard();
+}
+
 TEST_F(PipeWireBackend, RefusesAggregatesItCannotBuild) {
   auto tapDescription = TapDescription::stereoGlobalTapButExcludeProcesses({ownProcessObject(hardware)});
   tapDescription.uuid = "0E2F4A6B-1111-4222-8333-444455556666";

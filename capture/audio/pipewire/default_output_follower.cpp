@@ -99,7 +99,7 @@ DefaultOutputFollower::DefaultOutputFollower(ThreadLoop& loop, Events events)
       registryListener_(std::make_unique<spa_hook>()) {}
 
 bool DefaultOutputFollower::open() {
-  probeTimer_ = std::make_unique<LoopTimer>(loop_, [this] { startProbe(); });
+  probeTimer_ = std::make_unique<LoopTimer>(loop_, [this] { probeNow(); });
   if (!connectWithRegistry(loop_, *this, core_, registry_, *coreListener_, *registryListener_))
     return false;
   alive_ = true;
@@ -167,18 +167,18 @@ void DefaultOutputFollower::setProbing(bool probing) {
 }
 
 void DefaultOutputFollower::probeSoon() {
-  if (probing_) startProbe();
+  if (probing_) probeNow();
 }
 
-void DefaultOutputFollower::startProbe() {
-  if (!alive_ || metadata_ == nullptr) return;
+bool DefaultOutputFollower::probeNow() {
+  if (!alive_ || metadata_ == nullptr) return false;
   if (probe_ != nullptr) {
     probeAgain_ = true;
-    return;
+    return true;
   }
   probe_ = std::make_unique<Binding>(this, metadataId_, true);
   probeSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
-  ++probes_;
+  return true;
 }
 
 void DefaultOutputFollower::onDone(std::uint32_t id, int seq) {
@@ -194,8 +194,9 @@ void DefaultOutputFollower::onDone(std::uint32_t id, int seq) {
     std::optional<std::string> truth = probe_->sinkName;
     probe_.reset();
     probeSeq_ = -1;
+    ++answeredProbes_;
     setSinkName(std::move(truth));
-    if (std::exchange(probeAgain_, false)) startProbe();
+    if (std::exchange(probeAgain_, false)) probeNow();
   }
   loop_.signal();
 }

@@ -76,10 +76,12 @@ class DefaultOutputFollower final : ServerEvents {
 
   // Probes on the timer only while someone follows the default output.
   void setProbing(bool probing);
+  // Binds afresh now, as the timer would; false when there is nothing to
+  // bind. answeredProbes() counts the probes that have answered.
+  bool probeNow();
+  int answeredProbes() const { return answeredProbes_; }
   // A bind (the long-lived one or a probe) still waits for its answer.
   bool hasPendingBind() const { return bindSeq_ >= 0 || probe_ != nullptr; }
-  // Probes made so far (tests).
-  int probeCount() const { return probes_; }
 
  private:
   struct Binding;
@@ -90,7 +92,6 @@ class DefaultOutputFollower final : ServerEvents {
   void onGlobalRemoved(std::uint32_t id) override;
   void onDone(std::uint32_t id, int seq) override;
   void onError(std::uint32_t id, int res) override;
-  void startProbe();
   void probeSoon();
   void setSinkName(std::optional<std::string> name);
 
@@ -111,7 +112,7 @@ class DefaultOutputFollower final : ServerEvents {
   int probeSeq_ = -1;
   bool probeAgain_ = false;  // something changed while a probe was out
   bool probing_ = false;
-  int probes_ = 0;
+  int answeredProbes_ = 0;
   std::set<std::uint32_t> sinks_;
   std::optional<std::string> sinkName_;
 };

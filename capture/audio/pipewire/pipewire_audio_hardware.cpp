@@ -232,8 +232,22 @@ OSStatus PipeWireAudioHardware::readDefaultOutput(std::uint32_t* ioDataSize, voi
       return writeValue(ids_.device(*std::exchange(lostOutput_, std::nullopt)), ioDataSize, outData);
     return kErrNotRunning;
   }
+  if (listeners_.empty()) lookAfresh(*session);
   const auto& name = session->defaultSinkName();
   return writeValue(name ? ids_.device(*name) : kAudioObjectUnknown, ioDataSize, outData);
+}
+
+// While someone follows the default output, fresh bindings heal a deaf
+// long-lived one within a second. With nobody following, none are made,
+// and a binding deafened by another client would answer with a stale
+// default for good; so such a read binds afresh and waits for the answer.
+void PipeWireAudioHardware::lookAfresh(CoreSession& session) {
+  DefaultOutputFollower& follower = session.follower();
+  const int answered = follower.answeredProbes();
+  if (!follower.probeNow()) return;
+  loop_.waitFor(CoreSession::kDefaultOutputTimeout, [&] {
+    return !session.isAlive() || follower.answeredProbes() != answered;
+  });
 }
 
 // A device keeps its UID while a sink of that name exists or the session

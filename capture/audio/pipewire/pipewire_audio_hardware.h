@@ -91,6 +91,7 @@ class PipeWireAudioHardware final : public AudioHardware {
   OSStatus readProcessObject(std::uint32_t qualifierSize, const void* qualifier,
                              std::uint32_t* ioDataSize, void* outData);
   OSStatus readDefaultOutput(std::uint32_t* ioDataSize, void* outData);
+  void lookAfresh(CoreSession& session);
   OSStatus readDeviceUID(AudioObjectID object, std::uint32_t* ioDataSize, void* outData);
   OSStatus readStreamFormat(AudioObjectID object, std::uint32_t* ioDataSize, void* outData);
   OSStatus readNominalRate(AudioObjectID object, std::uint32_t* ioDataSize, void* outData);
