@@ -24,7 +24,7 @@ bool CoreSession::start() {
   if (!connectWithRegistry(loop_, *this, core_, registry_, *coreListener_, *registryListener_))
     return false;
   alive_ = true;
-  graph_ = std::make_unique<GraphModel>(registry_, [this] { scheduleReconcile(); });
+  graph_ = std::make_unique<GraphModel>(core_, registry_, [this] { scheduleReconcile(); });
   DefaultOutputFollower::Events followerEvents;
   followerEvents.changed = [this] {
     if (inUse_ && events_.defaultOutputChanged) events_.defaultOutputChanged();

@@ -6,6 +6,8 @@
 #include <spa/debug/types.h>
 #include <spa/param/audio/type-info.h>
 
+#include <unistd.h>
+
 #include <charconv>
 #include <cstring>
 
@@ -15,6 +17,11 @@ namespace {
 
 constexpr std::string_view kPlaybackStreamClass = "Stream/Output/Audio";
 constexpr std::string_view kSinkClass = "Audio/Sink";
+// The client API that the pulse server gives the connection it opens for
+// each of its own clients, and the application id it records for one that
+// it found in a sandbox.
+constexpr std::string_view kPulseServerApi = "pipewire-pulse";
+constexpr const char* kSandboxAppIdKey = "pipewire.access.portal.app_id";
 
 std::string text(const spa_dict* props, const char* key) {
   const char* value = props != nullptr ? spa_dict_lookup(props, key) : nullptr;
@@ -29,6 +36,12 @@ std::optional<std::uint32_t> number(const spa_dict* props, const char* key) {
   return result;
 }
 
+std::optional<pid_t> pidIn(const spa_dict* props, const char* key) {
+  auto value = number(props, key);
+  if (!value) return std::nullopt;
+  return pid_t(*value);
+}
+
 }  // namespace
 
 // A bound node or client proxy and what its info told.
@@ -36,7 +49,13 @@ struct GraphModel::Bound {
   GraphModel* owner = nullptr;
   pw_proxy* proxy = nullptr;
   spa_hook objectListener{};
-  std::optional<pid_t> pid;
+  bool hasInfo = false;
+  // What the client says of its process, numbered in its own PID namespace.
+  std::optional<pid_t> reportedPid;
+  // A client's credentials as the server read them from its socket.
+  std::optional<pid_t> serverPid;
+  std::string sandboxAppId;
+  bool speaksForPulseClients = false;
   std::optional<std::uint32_t> rate;
   std::optional<std::vector<std::string>> channels;
   std::uint32_t declaredChannels = 0;
@@ -47,21 +66,17 @@ struct GraphModel::Bound {
     pw_proxy_destroy(proxy);
   }
 
-  // A client is known by the connecting process (pipewire.sec.pid) unless it
-  // names its application's; a node only by application.process.id (for a
-  // pulse stream its client is the pulse server).
-  void takeProcessId(const spa_dict* props, bool connectionPidCounts) {
-    auto id = number(props, PW_KEY_APP_PROCESS_ID);
-    if (!id && connectionPidCounts) id = number(props, PW_KEY_SEC_PID);
-    if (id && pid != pid_t(*id)) {
-      pid = pid_t(*id);
-      owner->changed_();
-    }
+  template <typename T>
+  void update(T& field, T value) {
+    if (field == value) return;
+    field = std::move(value);
+    owner->changed_();
   }
 
   static void onNodeInfo(void* data, const pw_node_info* info) {
     auto* self = static_cast<Bound*>(data);
-    self->takeProcessId(info->props, false);
+    self->update(self->hasInfo, true);
+    self->update(self->reportedPid, pidIn(info->props, PW_KEY_APP_PROCESS_ID));
     // A sink names its channel count before it runs (and has a format).
     if (auto channels = number(info->props, PW_KEY_AUDIO_CHANNELS)) self->declaredChannels = *channels;
   }
@@ -82,18 +97,21 @@ struct GraphModel::Bound {
         channels->push_back(name != nullptr ? name : "");
       }
     }
-    if (channels != self->channels) {
-      self->channels = std::move(channels);
-      self->owner->changed_();
-    }
+    self->update(self->channels, std::move(channels));
   }
   static void onClientInfo(void* data, const pw_client_info* info) {
-    static_cast<Bound*>(data)->takeProcessId(info->props, true);
+    auto* self = static_cast<Bound*>(data);
+    self->update(self->reportedPid, pidIn(info->props, PW_KEY_APP_PROCESS_ID));
+    self->update(self->serverPid, pidIn(info->props, PW_KEY_SEC_PID));
+    self->update(self->sandboxAppId, text(info->props, kSandboxAppIdKey));
+    self->update(self->speaksForPulseClients,
+                 text(info->props, PW_KEY_CLIENT_API) == kPulseServerApi);
+    self->update(self->hasInfo, true);
   }
 };
 
-GraphModel::GraphModel(pw_registry* registry, std::function<void()> changed)
-    : registry_(registry), changed_(std::move(changed)) {}
+GraphModel::GraphModel(pw_core* core, pw_registry* registry, std::function<void()> changed)
+    : core_(core), registry_(registry), changed_(std::move(changed)) {}
 
 GraphModel::~GraphModel() = default;
 
@@ -116,9 +134,11 @@ void GraphModel::addNode(std::uint32_t id, const spa_dict* props) {
   Node node;
   node.name = text(props, PW_KEY_NODE_NAME);
   node.mediaClass = text(props, PW_KEY_MEDIA_CLASS);
+  node.linkGroup = text(props, PW_KEY_NODE_LINK_GROUP);
+  node.readsSinkMonitor = text(props, PW_KEY_STREAM_CAPTURE_SINK) == "true";
   node.clientId = number(props, PW_KEY_CLIENT_ID).value_or(0);
   bool isSink = node.mediaClass == kSinkClass;
-  if (node.mediaClass == kPlaybackStreamClass || isSink) {
+  if (registry_ != nullptr && (node.mediaClass == kPlaybackStreamClass || isSink)) {
     static const pw_node_events events = [] {
       pw_node_events e{};
       e.version = PW_VERSION_NODE_EVENTS;
@@ -143,6 +163,7 @@ void GraphModel::addNode(std::uint32_t id, const spa_dict* props) {
 }
 
 void GraphModel::addClient(std::uint32_t id) {
+  if (registry_ == nullptr) return;
   static const pw_client_events events = [] {
     pw_client_events e{};
     e.version = PW_VERSION_CLIENT_EVENTS;
@@ -211,13 +232,74 @@ const PortInfo* GraphModel::port(std::uint32_t portId) const {
   return port == ports_.end() ? nullptr : &port->second;
 }
 
-std::optional<pid_t> GraphModel::processOf(std::uint32_t nodeId) const {
-  auto node = nodes_.find(nodeId);
-  if (node == nodes_.end()) return std::nullopt;
-  if (node->second.bound && node->second.bound->pid) return node->second.bound->pid;
-  auto client = clients_.find(node->second.clientId);
-  if (client == clients_.end() || !client->second.bound) return std::nullopt;
-  return client->second.bound->pid;
+const GraphModel::Node* GraphModel::node(std::uint32_t nodeId) const {
+  auto found = nodes_.find(nodeId);
+  return found == nodes_.end() ? nullptr : &found->second;
+}
+
+const std::string& GraphModel::mediaClass(std::uint32_t nodeId) const {
+  static const std::string none;
+  const Node* found = node(nodeId);
+  return found != nullptr ? found->mediaClass : none;
+}
+
+const std::string& GraphModel::linkGroup(std::uint32_t nodeId) const {
+  static const std::string none;
+  const Node* found = node(nodeId);
+  return found != nullptr ? found->linkGroup : none;
+}
+
+bool GraphModel::readsSinkMonitor(std::uint32_t nodeId) const {
+  const Node* found = node(nodeId);
+  return found != nullptr && found->readsSinkMonitor;
+}
+
+const GraphModel::Bound* GraphModel::clientInfo(std::uint32_t clientId) const {
+  auto client = clients_.find(clientId);
+  if (client == clients_.end() || !client->second.bound || !client->second.bound->hasInfo)
+    return nullptr;
+  return client->second.bound.get();
+}
+
+// The server announces the library's own connection as a client too.
+std::optional<std::uint32_t> GraphModel::ownClientId() const {
+  if (core_ == nullptr) return std::nullopt;
+  std::uint32_t id = pw_proxy_get_bound_id(reinterpret_cast<pw_proxy*>(pw_core_get_client(core_)));
+  if (id == SPA_ID_INVALID) return std::nullopt;
+  return id;
+}
+
+// Whose sound a node is, by what the server knows of its connection. A
+// native client is the process whose credentials the server read from its
+// socket (pipewire.sec.pid, numbered in the server's PID namespace); what a
+// client reports of itself is numbered in its own namespace, and in a
+// sandbox a foreign process may report this process's local pid. This
+// process is the one the server read for the library's own connection, and
+// every node made on that connection is its own.
+// A stream made through the pulse server belongs to a connection of that
+// server, which reads its pulse client's credentials only to tell a
+// sandbox and publishes no more than the sandbox's application id: such a
+// stream is known by the pid its pulse client reported, in that sandbox.
+std::optional<bool> GraphModel::belongsTo(std::uint32_t nodeId, pid_t process) const {
+  const Node* found = node(nodeId);
+  auto own = ownClientId();
+  if (found == nullptr || !own) return std::nullopt;
+  const bool thisProcess = process == getpid();
+  if (found->clientId == *own) return thisProcess;
+  const Bound* client = clientInfo(found->clientId);
+  const Bound* ownClient = clientInfo(*own);
+  if (client == nullptr || ownClient == nullptr) return std::nullopt;
+  if (client->speaksForPulseClients) {
+    if (!found->bound || !found->bound->hasInfo) return std::nullopt;
+    auto reported = found->bound->reportedPid ? found->bound->reportedPid : client->reportedPid;
+    return reported == process && client->sandboxAppId == ownClient->sandboxAppId;
+  }
+  // A server that cannot read credentials leaves only what clients report.
+  auto serverPid = [](const Bound& bound) {
+    return bound.serverPid ? bound.serverPid : bound.reportedPid;
+  };
+  auto wanted = thisProcess ? serverPid(*ownClient) : std::optional<pid_t>(process);
+  return wanted && serverPid(*client) == wanted;
 }
 
 std::vector<PortInfo> GraphModel::ports(std::uint32_t nodeId, bool outputs) const {

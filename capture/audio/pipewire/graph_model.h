@@ -1,8 +1,9 @@
 // What the library knows of the server's graph: nodes, the clients that own
 // them, their ports and the links between ports, kept from registry events.
-// Playback streams and clients are bound to learn their process ids (and a
+// Playback streams and clients are bound to learn whose they are (and a
 // stream its own channel layout); sinks are bound to learn their sample
-// rate.
+// rate. A model without a core and registry keeps only what the globals
+// announce and binds nothing.
 #pragma once
 
 #include <sys/types.h>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+struct pw_core;
 struct pw_registry;
 struct spa_dict;
 
@@ -37,8 +39,9 @@ struct LinkInfo {
 
 class GraphModel {
  public:
-  // changed runs on the loop thread after anything the links depend on changed.
-  GraphModel(pw_registry* registry, std::function<void()> changed);
+  // changed runs on the loop thread after anything the links depend on
+  // changed. core is the connection whose own nodes the model recognises.
+  GraphModel(pw_core* core, pw_registry* registry, std::function<void()> changed);
   ~GraphModel();
   GraphModel(const GraphModel&) = delete;
   GraphModel& operator=(const GraphModel&) = delete;
@@ -51,9 +54,17 @@ class GraphModel {
   // Nodes that play audio by their class (Stream/Output/Audio).
   bool isPlaybackStream(std::uint32_t nodeId) const;
   bool isSink(std::uint32_t nodeId) const;
-  // The process a node belongs to: its own application.process.id, else its
-  // client's. Streams made through the pulse server carry their own.
-  std::optional<pid_t> processOf(std::uint32_t nodeId) const;
+  const std::string& mediaClass(std::uint32_t nodeId) const;
+  // The node.link-group of a node: the nodes of one filter or virtual device
+  // (a loopback, an echo canceller, a combine sink) share one. Empty when
+  // none.
+  const std::string& linkGroup(std::uint32_t nodeId) const;
+  // A capture stream that reads a sink's monitor (stream.capture.sink).
+  bool readsSinkMonitor(std::uint32_t nodeId) const;
+  // Whether a node plays the sound of the process with this pid (as this
+  // process numbers them), by what the server knows of the node's
+  // connection; nullopt while that is not known yet. See graph_model.cpp.
+  std::optional<bool> belongsTo(std::uint32_t nodeId, pid_t process) const;
   // The channel positions of a playback stream's own format (what its
   // application plays, before PipeWire converts it to its output's layout);
   // nullopt while unknown.
@@ -72,6 +83,8 @@ class GraphModel {
   struct Node {
     std::string name;
     std::string mediaClass;
+    std::string linkGroup;
+    bool readsSinkMonitor = false;
     std::uint32_t clientId = 0;
     std::unique_ptr<Bound> bound;
   };
@@ -83,7 +96,11 @@ class GraphModel {
   void addClient(std::uint32_t id);
   void addPort(std::uint32_t id, const spa_dict* props);
   void addLink(std::uint32_t id, const spa_dict* props);
+  const Node* node(std::uint32_t nodeId) const;
+  const Bound* clientInfo(std::uint32_t clientId) const;
+  std::optional<std::uint32_t> ownClientId() const;
 
+  pw_core* core_;
   pw_registry* registry_;
   std::function<void()> changed_;
   std::map<std::uint32_t, Node> nodes_;

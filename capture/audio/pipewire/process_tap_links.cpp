@@ -6,6 +6,7 @@
 #include <string>
 
 #include "audio/pipewire/graph_model.h"
+#include "audio/pipewire/sound_origins.h"
 
 namespace mivo::audio::pipewire {
 
@@ -54,37 +55,23 @@ void ProcessTapLinks::setTarget(std::uint32_t captureNodeId) {
   target_ = captureNodeId;
 }
 
-// Every foreign node that plays: a playback stream by its class, or any
-// other node (a JACK client under pw-jack has no class, and its ports no
-// channel) whose output ports feed a sink. Each output port goes to the
-// capture input of its channel (a port without one takes the channel of the
-// sink port it feeds; MONO goes to both front inputs), and the converter of
-// the capture node mixes the inputs down to stereo.
+// Every node where a sound starts (see SoundOrigins) that is not of an
+// excluded process. Each output port goes to the capture input of its
+// channel (a port without one takes the channel of the sink port it feeds;
+// MONO goes to both front inputs), and the converter of the capture node
+// mixes the inputs down to stereo.
 std::map<ProcessTapLinks::PortPair, std::uint32_t> ProcessTapLinks::wantedLinks(
     const GraphModel& graph) const {
   std::map<PortPair, std::uint32_t> wanted;
   if (target_ == 0) return wanted;
   std::map<std::string, std::uint32_t> inputs;  // channel -> our input port
   for (const auto& input : graph.ports(target_, false)) inputs.emplace(input.channel, input.id);
-  // What each output port feeds on sinks: the channels of those sink ports.
-  std::map<std::uint32_t, std::vector<std::string>> feeds;
-  for (const auto& [id, link] : graph.links()) {
-    if (link.inputNode == target_ || !graph.isSink(link.inputNode)) continue;
-    const PortInfo* sinkPort = graph.port(link.inputPort);
-    if (sinkPort != nullptr) feeds[link.outputPort].push_back(sinkPort->channel);
-  }
+  SoundOrigins origins(graph, target_);
+  const auto& feeds = origins.sinkChannelsFed();
   for (std::uint32_t node : graph.nodeIds()) {
-    if (node == target_ || graph.isSink(node)) continue;
-    auto outputs = graph.ports(node, true);
-    bool plays = graph.isPlaybackStream(node) || std::ranges::any_of(outputs, [&](const PortInfo& p) {
-                   return feeds.contains(p.id);
-                 });
-    if (!plays) continue;
-    auto process = graph.processOf(node);
-    // Not knowing whose a node is yet, leave it until its info is in.
-    if (!process || std::ranges::find(excluded_, *process) != excluded_.end()) continue;
+    if (!origins.isOrigin(node) || !isForeign(graph, node)) continue;
     auto own = graph.ownChannels(node);
-    for (const auto& output : outputs) {
+    for (const auto& output : graph.ports(node, true)) {
       std::vector<std::string> channels;
       if (!output.channel.empty()) {
         channels.push_back(output.channel);
@@ -101,6 +88,15 @@ std::map<ProcessTapLinks::PortPair, std::uint32_t> ProcessTapLinks::wantedLinks(
     }
   }
   return wanted;
+}
+
+// Not knowing whose a node is yet, it is left until its info is in.
+bool ProcessTapLinks::isForeign(const GraphModel& graph, std::uint32_t node) const {
+  for (pid_t process : excluded_) {
+    auto belongs = graph.belongsTo(node, process);
+    if (!belongs || *belongs) return false;
+  }
+  return true;
 }
 
 void ProcessTapLinks::reconcile(const GraphModel& graph) {

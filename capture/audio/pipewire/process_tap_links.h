@@ -1,5 +1,5 @@
-// A process tap: the links from every playback stream not of an excluded
-// process into one capture node. The streams keep their own links, so the
+// A process tap: the links from every node where a sound starts that is not
+// of an excluded process into one capture node. The streams keep their own links, so the
 // audio still plays where it played; PipeWire sums what arrives at an input
 // port, sample-aligned, in the same cycle.
 #pragma once
@@ -39,6 +39,7 @@ class ProcessTapLinks {
   using PortPair = std::pair<std::uint32_t, std::uint32_t>;  // output port, input port
 
   std::map<PortPair, std::uint32_t> wantedLinks(const GraphModel& graph) const;
+  bool isForeign(const GraphModel& graph, std::uint32_t node) const;
   void createLink(const PortPair& ports, std::uint32_t streamNodeId);
 
   pw_core* core_;
