@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -131,6 +132,10 @@ class LogLines {
   std::vector<std::string> lines_;
 };
 
+bool hasSink(const std::string& name) {
+  return mivo::pwtest::run("pactl list short sinks | cut -f2 | grep -qx '" + name + "'");
+}
+
 class CaptureOnPipeWire : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -138,6 +143,47 @@ class CaptureOnPipeWire : public ::testing::Test {
     std::lock_guard lock(host.mutex);
     EXPECT_EQ(host.framesAfterStop, 0) << "frame callback after mivo_tap_stop returned";
     EXPECT_EQ(host.badFrames, 0);
+  }
+
+  // Makes sink the default output before any stream starts, so that the
+  // tones play into it.
+  void makeDefault(const std::string& sink) {
+    ASSERT_TRUE(eventually(10s, [&] { return hasSink(sink); })) << "no sink " << sink;
+    ASSERT_TRUE(setDefaultOutput(sink));
+    ASSERT_TRUE(eventually(5s, [&] {
+      return mivo::pwtest::commandOutput("pactl get-default-sink") == sink + "\n";
+    }));
+  }
+
+  // The foreign tone (440 Hz, 0.5) is captured at its own level and the
+  // host's own tone (880 Hz) not at all. Each level is the best of eight
+  // windows: a cycle the graph dropped on a busy machine lowers a window's
+  // level but never raises it.
+  void expectForeignOnceAndOwnNever(const std::string& output) {
+    ASSERT_TRUE(eventually(10s, [&] {
+      return log.contains("[mivo-tap] build complete: rate=48000 output=" + output) ||
+             log.contains("[mivo-tap] rebuild OK on " + output);
+    }));
+    ASSERT_TRUE(eventually(10s, [&] { return host.amplitudeNow(440) > 0.2; }));
+    std::this_thread::sleep_for(500ms);  // any further links are made by now
+    double foreign = 0, own = 0;
+    for (int window = 0; window < 8; ++window) {
+      auto signal = host.record(250ms);
+      foreign = std::max(foreign, mivo::pwtest::toneAmplitude(signal, 440, kRate));
+      own = std::max(own, mivo::pwtest::toneAmplitude(signal, 880, kRate));
+    }
+    EXPECT_NEAR(foreign, 0.5, 0.05);
+    EXPECT_LT(own, 0.01);
+  }
+
+  // Both tones play into the default output, a relay to the device A.
+  void expectEachSoundOnceThrough(const std::string& sink) {
+    makeDefault(sink);
+    mivo::pwtest::OwnTone own(880);
+    ASSERT_TRUE(own.isPlaying());
+    mivo::pwtest::ForeignPlayer foreign(440);
+    ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
+    expectForeignOnceAndOwnNever(sink);
   }
 
   LogLines log;
@@ -438,6 +484,54 @@ TEST_F(CaptureOnPipeWire, CapturesAJackClient) {
   // through links of its own.
   mivo::pwtest::JackPlayer jack(660, "Test output A:playback_F[LR]");
   EXPECT_TRUE(eventually(10s, [&] { return host.amplitudeNow(660) > 0.2; }));
+}
+
+TEST_F(CaptureOnPipeWire, CapturesEachSoundOnceThroughALoopbackSink) {
+  mivo::pwtest::ChildProcess loopback({"pw-loopback", "-m", "[FL FR]",
+                                        "--capture-props=media.class=Audio/Sink node.name=fx",
+                                        "--playback-props=target.object=A"});
+  expectEachSoundOnceThrough("fx");
+}
+
+TEST_F(CaptureOnPipeWire, CapturesEachSoundOnceThroughAnEchoCanceller) {
+  ASSERT_TRUE(mivo::pwtest::run(
+      "pactl load-module module-echo-cancel aec_method=null sink_master=A >/dev/null"));
+  expectEachSoundOnceThrough("echo-cancel-sink");
+}
+
+TEST_F(CaptureOnPipeWire, CapturesEachSoundOnceThroughACombineSink) {
+  ASSERT_TRUE(mivo::pwtest::run(
+      "pactl load-module module-combine-sink sink_name=both slaves=A,B >/dev/null"));
+  expectEachSoundOnceThrough("both");
+}
+
+// The way desktop equalisers work: the applications play into a sink of
+// the effects application's own, which reads its monitor through a filter
+// node and plays the result into the device; no link group ties them.
+TEST_F(CaptureOnPipeWire, CapturesEachSoundOnceThroughAnEffectsChainOnAMonitor) {
+  ASSERT_TRUE(mivo::pwtest::run("pactl load-module module-null-sink sink_name=fx >/dev/null"));
+  mivo::pwtest::EffectsFilter effects("mivo-test-effects");
+  for (const char* channel : {"FL", "FR"}) {
+    std::string side(channel);
+    ASSERT_TRUE(eventually(10s, [&] {
+      return mivo::pwtest::run("pw-link fx:monitor_" + side + " mivo-test-effects:input_" + side +
+                               " 2>/dev/null");
+    })) << side;
+    ASSERT_TRUE(mivo::pwtest::run("pw-link mivo-test-effects:output_" + side + " A:playback_" +
+                                  side));
+  }
+  expectEachSoundOnceThrough("fx");
+}
+
+// Run as pid 1 of a PID namespace of its own, as a sandboxed host is; the
+// foreign player is pid 1 of another one and says so to the server.
+TEST_F(CaptureOnPipeWire, CapturesASandboxedProcessWhoseLocalPidIsTheHosts) {
+  ASSERT_EQ(getpid(), 1) << "run under unshare --pid --fork --mount-proc";
+  mivo::pwtest::OwnTone own(880);
+  ASSERT_TRUE(own.isPlaying());
+  mivo::pwtest::SandboxedPlayer foreign(440);
+  ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
+  expectForeignOnceAndOwnNever("A");
 }
 
 // Run with PIPEWIRE_REMOTE naming no server.

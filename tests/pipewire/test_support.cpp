@@ -27,7 +27,8 @@ extern char** environ;
 
 namespace mivo::pwtest {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, int stopSignal)
+    : stopSignal_(stopSignal) {
   std::vector<char*> arguments;
   for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
   arguments.push_back(nullptr);
@@ -36,7 +37,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
 }
 
 ChildProcess::~ChildProcess() {
-  kill(pid_, SIGTERM);
+  kill(pid_, stopSignal_);
   int status = 0;
   waitpid(pid_, &status, 0);
 }
@@ -45,6 +46,15 @@ ForeignPlayer::ForeignPlayer(double frequency, const std::string& layout,
                              const std::string& toneChannels)
     : ChildProcess({MIVO_TONE_PLAYER, std::to_string(frequency), "0", "0", "0.5", layout,
                     toneChannels.empty() ? layout : toneChannels}) {}
+
+// unshare waits through SIGTERM; killed, it takes its child along.
+SandboxedPlayer::SandboxedPlayer(double frequency)
+    : ChildProcess({"unshare", "--pid", "--fork", "--mount-proc", "--kill-child", MIVO_TONE_PLAYER,
+                    std::to_string(frequency), "0"},
+                   SIGKILL) {}
+
+EffectsFilter::EffectsFilter(const std::string& name)
+    : ChildProcess({MIVO_EFFECTS_FILTER, name}) {}
 
 JackPlayer::JackPlayer(double frequency, const std::string& pattern)
     : ChildProcess({"pw-jack", MIVO_JACK_TONE, std::to_string(frequency), pattern}) {}

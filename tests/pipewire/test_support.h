@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <span>
@@ -15,10 +16,10 @@ struct tone_stream;
 
 namespace mivo::pwtest {
 
-// Another process, started with argv, stopped (SIGTERM) on destruction.
+// Another process, started with argv, stopped (stopSignal) on destruction.
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& argv);
+  explicit ChildProcess(const std::vector<std::string>& argv, int stopSignal = SIGTERM);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -26,6 +27,7 @@ class ChildProcess {
 
  private:
   pid_t pid_ = -1;
+  int stopSignal_;
 };
 
 // A tone played by another process (tone_player): amplitude 0.5 on every
@@ -35,6 +37,20 @@ class ForeignPlayer : public ChildProcess {
  public:
   explicit ForeignPlayer(double frequency, const std::string& layout = "FL,FR",
                          const std::string& toneChannels = "");
+};
+
+// A tone like ForeignPlayer's, played by pid 1 of a PID namespace of its
+// own (unshare), the way a sandbox numbers an application's processes.
+class SandboxedPlayer : public ChildProcess {
+ public:
+  explicit SandboxedPlayer(double frequency);
+};
+
+// An effects application's filter node (effects_filter) named name, which
+// passes its input_FL/FR on to its output_FL/FR; the test links it.
+class EffectsFilter : public ChildProcess {
+ public:
+  explicit EffectsFilter(const std::string& name);
 };
 
 // A JACK client under pw-jack playing a tone of amplitude 0.5 into every

@@ -47,6 +47,7 @@ std::optional<pid_t> pidIn(const spa_dict* props, const char* key) {
 // A bound node or client proxy and what its info told.
 struct GraphModel::Bound {
   GraphModel* owner = nullptr;
+  Node* node = nullptr;  // the node this is the proxy of; none for a client
   pw_proxy* proxy = nullptr;
   spa_hook objectListener{};
   bool hasInfo = false;
@@ -73,12 +74,17 @@ struct GraphModel::Bound {
     owner->changed_();
   }
 
+  // An info event carries the properties only when they changed.
   static void onNodeInfo(void* data, const pw_node_info* info) {
+    if ((info->change_mask & PW_NODE_CHANGE_MASK_PROPS) == 0) return;
     auto* self = static_cast<Bound*>(data);
-    self->update(self->hasInfo, true);
     self->update(self->reportedPid, pidIn(info->props, PW_KEY_APP_PROCESS_ID));
+    self->update(self->node->linkGroup, text(info->props, PW_KEY_NODE_LINK_GROUP));
+    self->update(self->node->readsSinkMonitor,
+                 text(info->props, PW_KEY_STREAM_CAPTURE_SINK) == "true");
     // A sink names its channel count before it runs (and has a format).
     if (auto channels = number(info->props, PW_KEY_AUDIO_CHANNELS)) self->declaredChannels = *channels;
+    self->update(self->hasInfo, true);
   }
   static void onNodeParam(void* data, int, std::uint32_t id, std::uint32_t, std::uint32_t,
                           const spa_pod* param) {
@@ -100,6 +106,7 @@ struct GraphModel::Bound {
     self->update(self->channels, std::move(channels));
   }
   static void onClientInfo(void* data, const pw_client_info* info) {
+    if ((info->change_mask & PW_CLIENT_CHANGE_MASK_PROPS) == 0) return;
     auto* self = static_cast<Bound*>(data);
     self->update(self->reportedPid, pidIn(info->props, PW_KEY_APP_PROCESS_ID));
     self->update(self->serverPid, pidIn(info->props, PW_KEY_SEC_PID));
@@ -130,36 +137,40 @@ void GraphModel::removeGlobal(std::uint32_t id) {
   if (nodes_.erase(id) + clients_.erase(id) + ports_.erase(id) + links_.erase(id) > 0) changed_();
 }
 
+// Every node is bound: the link group and the monitor flag that mark a
+// relay come only with a node's info, not with its global.
 void GraphModel::addNode(std::uint32_t id, const spa_dict* props) {
-  Node node;
+  Node& node = nodes_.insert_or_assign(id, Node{}).first->second;
   node.name = text(props, PW_KEY_NODE_NAME);
   node.mediaClass = text(props, PW_KEY_MEDIA_CLASS);
   node.linkGroup = text(props, PW_KEY_NODE_LINK_GROUP);
   node.readsSinkMonitor = text(props, PW_KEY_STREAM_CAPTURE_SINK) == "true";
   node.clientId = number(props, PW_KEY_CLIENT_ID).value_or(0);
-  bool isSink = node.mediaClass == kSinkClass;
-  if (registry_ != nullptr && (node.mediaClass == kPlaybackStreamClass || isSink)) {
-    static const pw_node_events events = [] {
-      pw_node_events e{};
-      e.version = PW_VERSION_NODE_EVENTS;
-      e.info = &Bound::onNodeInfo;
-      e.param = &Bound::onNodeParam;
-      return e;
-    }();
-    node.bound = std::make_unique<Bound>();
-    node.bound->owner = this;
-    node.bound->proxy = static_cast<pw_proxy*>(
-        pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
-    if (node.bound->proxy != nullptr) {
-      auto* proxyNode = reinterpret_cast<pw_node*>(node.bound->proxy);
-      pw_node_add_listener(proxyNode, &node.bound->objectListener, &events, node.bound.get());
-      // A sink's format gives its rate; a stream's, the layout it plays.
-      std::uint32_t formatParam = SPA_PARAM_Format;
-      pw_node_subscribe_params(proxyNode, &formatParam, 1);
-    }
-  }
-  nodes_.insert_or_assign(id, std::move(node));
+  if (registry_ != nullptr) bindNode(id, node);
   changed_();
+}
+
+void GraphModel::bindNode(std::uint32_t id, Node& node) {
+  static const pw_node_events events = [] {
+    pw_node_events e{};
+    e.version = PW_VERSION_NODE_EVENTS;
+    e.info = &Bound::onNodeInfo;
+    e.param = &Bound::onNodeParam;
+    return e;
+  }();
+  node.bound = std::make_unique<Bound>();
+  node.bound->owner = this;
+  node.bound->node = &node;
+  node.bound->proxy = static_cast<pw_proxy*>(
+      pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+  if (node.bound->proxy == nullptr) return;
+  auto* proxyNode = reinterpret_cast<pw_node*>(node.bound->proxy);
+  pw_node_add_listener(proxyNode, &node.bound->objectListener, &events, node.bound.get());
+  // A sink's format gives its rate; a stream's, the layout it plays.
+  if (node.mediaClass == kPlaybackStreamClass || node.mediaClass == kSinkClass) {
+    std::uint32_t formatParam = SPA_PARAM_Format;
+    pw_node_subscribe_params(proxyNode, &formatParam, 1);
+  }
 }
 
 void GraphModel::addClient(std::uint32_t id) {

@@ -93,6 +93,7 @@ class GraphModel {
   };
 
   void addNode(std::uint32_t id, const spa_dict* props);
+  void bindNode(std::uint32_t id, Node& node);
   void addClient(std::uint32_t id);
   void addPort(std::uint32_t id, const spa_dict* props);
   void addLink(std::uint32_t id, const spa_dict* props);
