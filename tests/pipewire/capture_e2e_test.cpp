@@ -493,9 +493,13 @@ TEST_F(CaptureOnPipeWire, CapturesEachSoundOnceThroughALoopbackSink) {
   expectEachSoundOnceThrough("fx");
 }
 
+// The canceller passes sound on only while its microphone delivers too.
 TEST_F(CaptureOnPipeWire, CapturesEachSoundOnceThroughAnEchoCanceller) {
   ASSERT_TRUE(mivo::pwtest::run(
-      "pactl load-module module-echo-cancel aec_method=null sink_master=A >/dev/null"));
+      "pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=mic "
+      "media.class=Audio/Source/Virtual audio.position=[FL FR] object.linger=true }' >/dev/null"));
+  ASSERT_TRUE(mivo::pwtest::run("pactl load-module module-echo-cancel aec_method=null "
+                                "source_master=mic sink_master=A >/dev/null"));
   expectEachSoundOnceThrough("echo-cancel-sink");
 }
 
