@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include <pulse/simple.h>
 #include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
 
@@ -62,6 +63,30 @@ JackPlayer::JackPlayer(double frequency, const std::string& pattern)
 OwnTone::OwnTone(double frequency) : stream_(tone_stream_start(frequency, 0.5f)) {}
 
 OwnTone::~OwnTone() { tone_stream_stop(stream_); }
+
+// Stereo float at 48 kHz, amplitude 0.5, written 10 ms at a time (each
+// write waits for room).
+OwnPulseTone::OwnPulseTone(double frequency) {
+  const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 48000, 2};
+  stream_ = pa_simple_new(nullptr, "mivo-test-host", PA_STREAM_PLAYBACK, nullptr, "own tone",
+                          &spec, nullptr, nullptr, nullptr);
+  if (stream_ == nullptr) return;
+  writer_ = std::thread([this, step = 2 * std::numbers::pi * frequency / 48000] {
+    std::vector<float> chunk(2 * 480);
+    double phase = 0;
+    while (!stopping_) {
+      for (std::size_t frame = 0; frame < chunk.size() / 2; ++frame, phase += step)
+        chunk[2 * frame] = chunk[2 * frame + 1] = float(0.5 * std::sin(phase));
+      if (pa_simple_write(stream_, chunk.data(), chunk.size() * sizeof(float), nullptr) < 0) return;
+    }
+  });
+}
+
+OwnPulseTone::~OwnPulseTone() {
+  stopping_ = true;
+  if (writer_.joinable()) writer_.join();
+  if (stream_ != nullptr) pa_simple_free(stream_);
+}
 
 double toneAmplitude(std::span<const float> samples, double frequency, double sampleRate) {
   if (samples.empty()) return 0;

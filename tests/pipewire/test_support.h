@@ -4,15 +4,18 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct tone_stream;
+struct pa_simple;
 
 namespace mivo::pwtest {
 
@@ -71,6 +74,22 @@ class OwnTone {
 
  private:
   tone_stream* stream_ = nullptr;
+};
+
+// A tone played by this process through the pulse server (as browsers and
+// their kin play), from a thread of its own.
+class OwnPulseTone {
+ public:
+  explicit OwnPulseTone(double frequency);
+  ~OwnPulseTone();
+  OwnPulseTone(const OwnPulseTone&) = delete;
+  OwnPulseTone& operator=(const OwnPulseTone&) = delete;
+  bool isPlaying() const { return stream_ != nullptr; }
+
+ private:
+  pa_simple* stream_ = nullptr;
+  std::atomic<bool> stopping_ = false;
+  std::thread writer_;
 };
 
 // Amplitude of the frequency's component (Goertzel): a sine of amplitude a
