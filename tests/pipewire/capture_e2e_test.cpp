@@ -3,14 +3,18 @@
 // read through the platform's observer.
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -132,6 +136,28 @@ class LogLines {
   std::mutex mutex_;
   std::vector<std::string> lines_;
 };
+
+// Runs body in a child that is pid 1 of a PID namespace of its own, and
+// waits for it; its exit status, 1 when body failed. The child's failures
+// are printed as they happen.
+int runAsSandboxedProcess(const std::function<void()>& body) {
+  pid_t outer = fork();
+  if (outer == 0) {
+    if (unshare(CLONE_NEWPID) != 0) _exit(2);
+    pid_t sandboxed = fork();
+    if (sandboxed == 0) {
+      if (getpid() == 1) body();
+      std::fflush(stdout);
+      _exit(getpid() != 1 || ::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(sandboxed, &status, 0);
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
+  }
+  int status = 0;
+  waitpid(outer, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 bool hasSink(const std::string& name) {
   return mivo::pwtest::run("pactl list short sinks | cut -f2 | grep -qx '" + name + "'");
@@ -546,21 +572,25 @@ TEST_F(CaptureOnPipeWire, CapturesAForeignToneButNotItsOwnPulsePlayback) {
   expectForeignOnceAndOwnNever("A");
 }
 
-// Run as pid 1 of a PID namespace of its own, as a sandboxed host is; the
-// foreign player is pid 1 of another one and says so to the server.
-TEST_F(CaptureOnPipeWire, CapturesASandboxedProcessWhoseLocalPidIsTheHosts) {
-  ASSERT_EQ(getpid(), 1) << "run under unshare --pid --fork --mount-proc";
-  mivo::pwtest::OwnTone own(880);
-  ASSERT_TRUE(own.isPlaying());
-  mivo::pwtest::OwnPulseTone ownThroughPulse(660);
-  ASSERT_TRUE(ownThroughPulse.isPlaying());
-  mivo::pwtest::SandboxedPlayer foreign(440);
-  ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
-  expectForeignOnceAndOwnNever("A");
+// The host and a foreign player are each pid 1 of a PID namespace of their
+// own, as sandboxed applications are, and say so to the server.
+TEST_F(CaptureOnPipeWire, TellsItselfFromASandboxedProcessWithTheSameLocalPid) {
+  EXPECT_EQ(runAsSandboxedProcess([&] {
+              mivo::pwtest::OwnTone own(880);
+              ASSERT_TRUE(own.isPlaying());
+              mivo::pwtest::OwnPulseTone ownThroughPulse(660);
+              ASSERT_TRUE(ownThroughPulse.isPlaying());
+              mivo::pwtest::SandboxedPlayer foreign(440);
+              ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
+              expectForeignOnceAndOwnNever("A");
+              host.stop();
+            }),
+            0);
 }
 
-// Run with PIPEWIRE_REMOTE naming no server.
 TEST(CaptureWithoutServer, StartFailsWithTheTapStageCodeAndLeavesNothing) {
+  // The library connects on its first start, to the server this names.
+  ASSERT_EQ(setenv("PIPEWIRE_REMOTE", "mivo-no-such-server", 1), 0);
   Host host;
   int threads = 0;
   for (int attempt = 0; attempt < 10; ++attempt) {

@@ -43,7 +43,8 @@ class ForeignPlayer : public ChildProcess {
 };
 
 // A tone like ForeignPlayer's, played by pid 1 of a PID namespace of its
-// own (unshare), the way a sandbox numbers an application's processes.
+// own (unshare --pid --fork --mount-proc), the way a sandbox numbers an
+// application's processes.
 class SandboxedPlayer : public ChildProcess {
  public:
   explicit SandboxedPlayer(double frequency);
