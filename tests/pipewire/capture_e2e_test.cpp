@@ -575,17 +575,17 @@ TEST_F(CaptureOnPipeWire, CapturesAForeignToneButNotItsOwnPulsePlayback) {
 // The host and a foreign player are each pid 1 of a PID namespace of their
 // own, as sandboxed applications are, and say so to the server.
 TEST_F(CaptureOnPipeWire, TellsItselfFromASandboxedProcessWithTheSameLocalPid) {
-  EXPECT_EQ(runAsSandboxedProcess([&] {
-              mivo::pwtest::OwnTone own(880);
-              ASSERT_TRUE(own.isPlaying());
-              mivo::pwtest::OwnPulseTone ownThroughPulse(660);
-              ASSERT_TRUE(ownThroughPulse.isPlaying());
-              mivo::pwtest::SandboxedPlayer foreign(440);
-              ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
-              expectForeignOnceAndOwnNever("A");
-              host.stop();
-            }),
-            0);
+  auto sandboxedHost = [&] {
+    mivo::pwtest::OwnTone own(880);
+    ASSERT_TRUE(own.isPlaying());
+    mivo::pwtest::OwnPulseTone ownThroughPulse(660);
+    ASSERT_TRUE(ownThroughPulse.isPlaying());
+    mivo::pwtest::SandboxedPlayer foreign(440);
+    ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
+    expectForeignOnceAndOwnNever("A");
+    host.stop();
+  };
+  EXPECT_EQ(runAsSandboxedProcess(sandboxedHost), 0) << "the sandboxed host failed (see above)";
 }
 
 TEST(CaptureWithoutServer, StartFailsWithTheTapStageCodeAndLeavesNothing) {
