@@ -1,9 +1,9 @@
 // What the library knows of the server's graph: nodes, the clients that own
 // them, their ports and the links between ports, kept from registry events.
-// Playback streams and clients are bound to learn whose they are (and a
-// stream its own channel layout); sinks are bound to learn their sample
-// rate. A model without a core and registry keeps only what the globals
-// announce and binds nothing.
+// Nodes and clients are bound to learn whose a node is and whether it
+// relays sound (and a playback stream its own channel layout, a sink its
+// sample rate). A model without a core and registry keeps only what the
+// globals announce and binds nothing.
 #pragma once
 
 #include <sys/types.h>
