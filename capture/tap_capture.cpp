@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "last_error.h"
 #include "platform/system_log.h"
 
 namespace mivo::capture {
@@ -29,7 +30,14 @@ std::int32_t TapCapture::start() {
     logLine("output-change listener installed=" +
             std::string(outputListenerInstalled ? "true" : "false") +
             " status=" + std::to_string(status),
-            outputListenerInstalled ? platform::LogPriority::routine : platform::LogPriority::warning);
+            outputListenerInstalled ? platform::LogPriority::routine : platform::LogPriority::failure);
+    // The listener is how a capture hears of a new output and of a server
+    // that went away and came back: without it a capture would fall silent
+    // at the first such change and never tell the host.
+    if (!outputListenerInstalled) {
+      setLastError(("could not follow the default output device: " + std::to_string(status)).c_str());
+      return MIVO_TAP_AGGREGATE_FAILED;
+    }
   }
   std::int32_t rc = 0;
   ioQueue.sync([&] {

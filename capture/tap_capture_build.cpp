@@ -142,7 +142,10 @@ std::int32_t TapCapture::buildAndStartLocked() {
                      "AudioHardwareCreateAggregateDevice failed: " + std::to_string(status));
   }
 
-  status = hardware.createIOProcIDWithBlock(&ioProcID, aggregateID, callbackQueue, makeIOBlock());
+  const std::uint32_t generation = chainGeneration.load() + 1;
+  chainGeneration.store(generation);
+  status = hardware.createIOProcIDWithBlock(&ioProcID, aggregateID, callbackQueue,
+                                            makeIOBlock(generation));
   logLine("ioproc register status=" + std::to_string(status), statusPriority(status));
   if (status != kNoErr || ioProcID == nullptr) {
     teardownLocked();

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -30,6 +31,7 @@ struct SerialQueue::State {
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<std::function<void()>> items;
+  std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> delayed;
   bool closing = false;
   std::thread::id workerID;
 
@@ -37,14 +39,29 @@ struct SerialQueue::State {
   void run() {
     std::unique_lock lock(mutex);
     for (;;) {
-      wake.wait(lock, [&] { return closing || !items.empty(); });
-      if (items.empty()) return;
+      queueDueWork();
+      if (items.empty()) {
+        if (closing) return;
+        if (delayed.empty())
+          wake.wait(lock);
+        else
+          wake.wait_until(lock, delayed.begin()->first);
+        continue;
+      }
       auto item = std::move(items.front());
       items.pop_front();
       lock.unlock();
       runGuarded(item);
       item = nullptr;  // captured state is released outside the lock too
       lock.lock();
+    }
+  }
+
+  void queueDueWork() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!delayed.empty() && delayed.begin()->first <= now) {
+      items.push_back(std::move(delayed.begin()->second));
+      delayed.erase(delayed.begin());
     }
   }
 };
@@ -76,6 +93,12 @@ SerialQueue::~SerialQueue() {
 void SerialQueue::async(std::function<void()> work) {
   std::lock_guard lock(state_->mutex);
   state_->items.push_back(std::move(work));
+  state_->wake.notify_one();
+}
+
+void SerialQueue::asyncAfter(std::chrono::milliseconds delay, std::function<void()> work) {
+  std::lock_guard lock(state_->mutex);
+  state_->delayed.emplace(std::chrono::steady_clock::now() + delay, std::move(work));
   state_->wake.notify_one();
 }
 

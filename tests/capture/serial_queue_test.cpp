@@ -65,6 +65,29 @@ TEST(SerialQueue, DestructionRunsWhatIsStillQueued) {
   EXPECT_EQ(ran.load(), 100);
 }
 
+TEST(SerialQueue, DelayedWorkRunsInDueOrderAfterItsDelayAndIsDroppedWithTheQueue) {
+  std::vector<int> order;
+  std::atomic<bool> droppedRan{false};
+  const auto submitted = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration firstAfter{};
+  {
+    SerialQueue queue("test.delayed");
+    queue.asyncAfter(60ms, [&] { order.push_back(2); });
+    queue.asyncAfter(30ms, [&] {
+      firstAfter = std::chrono::steady_clock::now() - submitted;
+      order.push_back(1);
+    });
+    queue.async([&] { order.push_back(0); });
+    std::promise<void> last;
+    queue.asyncAfter(90ms, [&] { last.set_value(); });
+    ASSERT_EQ(last.get_future().wait_for(10s), std::future_status::ready);
+    queue.asyncAfter(1h, [&] { droppedRan = true; });
+  }
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+  EXPECT_GE(firstAfter, 30ms);
+  EXPECT_FALSE(droppedRan);
+}
+
 TEST(SerialQueue, CanBeDestroyedByAnItemRunningOnIt) {
   auto queue = std::make_shared<SerialQueue>("test.selfdestroy");
   std::promise<void> done;
