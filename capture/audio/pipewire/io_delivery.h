@@ -1,25 +1,33 @@
 // Hands each cycle's samples to the IO blocks registered on a capture
-// stream, each on its own queue. The queue is touched only under the lock
-// that remove() also takes, so once remove() has returned nothing more is
-// submitted to that queue.
+// stream, each on its own queue.
 //
-// The processing thread neither allocates nor waits in the steady state:
-// each proc has a ring of cycle buffers made when it is added, and the
-// processing thread only tries the lock (a cycle that meets an add, start,
-// stop or removal in progress is not delivered).
+// The processing thread neither allocates, locks nor waits: it copies the
+// cycle into each running proc's preallocated ring (CycleRing) and wakes the
+// loop thread, which posts one drain of that ring to the proc's queue. A
+// host slower than real time loses whole cycles, counted and logged once per
+// episode; memory stays bounded and the graph never waits for the host.
+//
+// Changes of the procs (add, start, stop, removal) are rare and come from
+// the control side; a cycle that meets one in progress is not delivered.
+// Once remove() has returned nothing more is posted to that proc's queue;
+// a drain already posted runs, on cycles taken before the removal.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "audio/audio_hardware.h"
+#include "audio/pipewire/thread_loop.h"
 
 namespace mivo::audio::pipewire {
 
 class IoDelivery {
  public:
-  IoDelivery() = default;
+  // Wake-ups run on loop's thread.
+  explicit IoDelivery(ThreadLoop& loop);
   ~IoDelivery();
   IoDelivery(const IoDelivery&) = delete;
   IoDelivery& operator=(const IoDelivery&) = delete;
@@ -34,17 +42,28 @@ class IoDelivery {
   void deliver(const float* interleaved, std::uint32_t frameCount, std::uint32_t channels);
 
  private:
-  class Ring;
+  class Handoff;
   struct Proc {
     std::uint32_t id = 0;
-    platform::SerialQueue* queue = nullptr;
-    Ring* ring = nullptr;  // one reference held by the proc
+    Handoff* handoff = nullptr;  // one reference held by the proc
     bool running = false;
   };
+  // Holds the control side's lock and keeps the processing thread out of
+  // procs_ for a scope.
+  class Change;
 
-  std::mutex mutex_;
+  // Loop thread: posts a drain for each proc whose ring has news.
+  void postDrains();
+
+  std::mutex mutex_;  // the control side and the loop thread
   std::vector<Proc> procs_;
+  // A Dekker pair: the processing thread reads procs_ only while it has
+  // announced itself in delivering_ and no change is announced in changing_.
+  std::atomic<bool> delivering_{false};
+  std::atomic<bool> changing_{false};
   double sampleTime_ = 0;  // the processing thread's alone
+  ThreadLoop& loop_;
+  std::unique_ptr<LoopEvent> wake_;
 };
 
 }  // namespace mivo::audio::pipewire
