@@ -59,6 +59,13 @@ void TapCapture::stop() {
   // Already here, not only after the teardown: a rebuild that is failing
   // right now must not call onStopped any more.
   hostCallbacksEnabled.store(false);
+  // A build in progress may be waiting for a server that does not answer:
+  // it gives up, and so do the teardown's waits, so stop returns promptly.
+  hardware.abandonWaits();
+  struct ResumeWaits {
+    audio::AudioHardware& hardware;
+    ~ResumeWaits() { hardware.resumeWaits(); }
+  } resumeWaits{hardware};
   ioQueue.sync([&] {
     isActive = false;
     teardownLocked();

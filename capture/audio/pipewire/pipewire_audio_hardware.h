@@ -68,6 +68,8 @@ class PipeWireAudioHardware final : public AudioHardware {
   OSStatus removePropertyListener(AudioObjectID object, const PropertyAddress& address,
                                   platform::SerialQueue& queue,
                                   const PropertyListenerBlock& listener) override;
+  void abandonWaits() override { loop_.abandonWaits(true); }
+  void resumeWaits() override { loop_.abandonWaits(false); }
 
  private:
   // With the loop locked: the live session, connecting first if there is
