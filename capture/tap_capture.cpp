@@ -34,6 +34,11 @@ std::int32_t TapCapture::start() {
     // The listener is how a capture hears of a new output and of a server
     // that went away and came back: without it a capture would fall silent
     // at the first such change and never tell the host.
+    if (status == audio::kErrNotRunning) {
+      // Without a server no stage can be made; hosts know that as the first one failing.
+      setLastError("no sound server answers");
+      return MIVO_TAP_TAP_FAILED;
+    }
     if (!outputListenerInstalled) {
       setLastError(("could not follow the default output device: " + std::to_string(status)).c_str());
       return MIVO_TAP_AGGREGATE_FAILED;

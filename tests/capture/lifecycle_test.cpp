@@ -30,6 +30,10 @@ TEST_F(LifecycleTest, FailedListenerRegistrationFailsTheStartAndBuildsNothing) {
   EXPECT_EQ(mivo_tap_stop(), 0);
   EXPECT_EQ(countEntries(sim().journal(), "removePropertyListener"), 0u);
   EXPECT_EQ(host.start(), MIVO_TAP_OK) << "the failed start stayed registered";
+  mivo_tap_stop();
+  sim().failOnce(Operation::AddPropertyListener, audio::kErrNotRunning);
+  EXPECT_EQ(host.start(), MIVO_TAP_TAP_FAILED) << "no server: no stage can be made";
+  EXPECT_EQ(lastError(), "no sound server answers");
 }
 
 TEST_F(LifecycleTest, StopOfACaptureThatNeverBuiltMakesNoHardwareCall) {
