@@ -12,5 +12,6 @@ if [ "$actual" != "$expected" ]; then
 fi
 soname=$(objdump -p "$library" | awk '/SONAME/ {print $2}')
 [[ "$soname" == libmivo_capture.so.* ]] || { echo "unexpected SONAME: $soname"; exit 1; }
-readelf -d "$library" | grep -q 'Flags:.*NODELETE' || { echo "not linked with -z nodelete"; exit 1; }
+readelf -d "$library" | grep -q 'Flags:.*NODELETE' ||
+  { echo "not linked with -z nodelete"; exit 1; }
 echo "exports OK: $(echo "$actual" | tr '\n' ' ')(SONAME $soname)"

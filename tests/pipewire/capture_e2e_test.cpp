@@ -344,7 +344,8 @@ TEST_F(CaptureOnPipeWire, StopReturnsPromptlyWhileABuildWaitsOnAServerThatDoesNo
   ASSERT_TRUE(eventually(5s, [&] { return host.frameCount() > 0; }));
   signalServerWhenTheSwitchToBBuilds(log, SIGSTOP);
   ASSERT_TRUE(setDefaultOutput("B"));
-  ASSERT_TRUE(eventually(10s, [&] { return log.containsPrefix("[mivo-tap] tap create status=0"); }));
+  ASSERT_TRUE(
+      eventually(10s, [&] { return log.containsPrefix("[mivo-tap] tap create status=0"); }));
   std::this_thread::sleep_for(200ms);  // the build now waits for its capture node
   auto stopStarted = std::chrono::steady_clock::now();
   host.stop();
@@ -383,8 +384,9 @@ TEST_F(CaptureOnPipeWire, AHostSlowerThanRealTimeCostsCyclesNotMemory) {
   slow = false;
   // No backlog of old cycles: fresh audio arrives within a second.
   EXPECT_TRUE(eventually(1s, [&] { return host.amplitudeNow(440) > 0.2; }));
-  EXPECT_TRUE(log.eventuallyContains("[mivo-tap] host too slow for its cycles: dropping whole cycles"));
-  EXPECT_EQ(log.count("[mivo-tap] host too slow for its cycles: dropping whole cycles"), 1);
+  const std::string dropping = "[mivo-tap] host too slow for its cycles: dropping whole cycles";
+  EXPECT_TRUE(log.eventuallyContains(dropping));
+  EXPECT_EQ(log.count(dropping), 1);
   mivo_tap_stop();
 }
 

@@ -85,7 +85,8 @@ class Loop {
       std::unique_lock guard(mutex);
       const int target = markers + 1;
       marker->signal();
-      ASSERT_TRUE(reached.wait_for(guard, std::chrono::seconds(10), [&] { return markers >= target; }));
+      ASSERT_TRUE(reached.wait_for(guard, std::chrono::seconds(10),
+                                   [&] { return markers >= target; }));
     }
   }
   void flush(platform::SerialQueue& queue) {

@@ -60,7 +60,8 @@ struct DefaultOutputFollower::Binding {
       e.property = &Binding::onProperty;
       return e;
     }();
-    proxy = static_cast<pw_proxy*>(pw_registry_bind(owner->connection_.registry(), id, PW_TYPE_INTERFACE_Metadata,
+    proxy = static_cast<pw_proxy*>(pw_registry_bind(owner->connection_.registry(), id,
+                                                    PW_TYPE_INTERFACE_Metadata,
                                                     PW_VERSION_METADATA, 0));
     if (proxy != nullptr)
       pw_metadata_add_listener(reinterpret_cast<pw_metadata*>(proxy), &listener, &events, this);

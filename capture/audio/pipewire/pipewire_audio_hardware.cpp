@@ -96,7 +96,8 @@ OSStatus PipeWireAudioHardware::readDefaultOutput(std::uint32_t* ioDataSize, voi
   if (session == nullptr) {
     // Reported once: the first look after the loss finds its chain dead; any
     // later one finds no default output and leaves the capture as it is.
-    if (auto lost = sessions_.takeLostOutput()) return writeValue(ids_.device(*lost), ioDataSize, outData);
+    if (auto lost = sessions_.takeLostOutput())
+      return writeValue(ids_.device(*lost), ioDataSize, outData);
     return kErrNotRunning;
   }
   if (listeners_.empty()) lookAfresh(*session);
@@ -310,7 +311,8 @@ OSStatus PipeWireAudioHardware::destroyAggregateDevice(AudioObjectID device) {
   // The server removes the node before it goes here (see CaptureStream).
   if (session.isAlive() && aggregate->stream->requestRemoval(session.registry())) {
     aggregate->removing = true;
-    loop_.waitFor(kRemovalTimeout, [&] { return !session.isAlive() || aggregate->stream->hasFailed(); });
+    loop_.waitFor(kRemovalTimeout,
+                  [&] { return !session.isAlive() || aggregate->stream->hasFailed(); });
   }
   session.aggregates.erase(device);
   return kNoErr;

@@ -31,7 +31,8 @@ const pw_registry_events registryEvents = [] {
 }  // namespace
 
 ServerConnection::ServerConnection()
-    : coreListener_(std::make_unique<spa_hook>()), registryListener_(std::make_unique<spa_hook>()) {}
+    : coreListener_(std::make_unique<spa_hook>()),
+      registryListener_(std::make_unique<spa_hook>()) {}
 
 ServerConnection::~ServerConnection() {
   if (registry_ != nullptr) {

@@ -104,6 +104,8 @@ LoopEvent::~LoopEvent() { pw_loop_destroy_source(loop_, source_); }
 
 void LoopEvent::signal() { pw_loop_signal_event(loop_, source_); }
 
-void LoopEvent::onSignalled(void* data, std::uint64_t) { static_cast<LoopEvent*>(data)->onSignal_(); }
+void LoopEvent::onSignalled(void* data, std::uint64_t) {
+  static_cast<LoopEvent*>(data)->onSignal_();
+}
 
 }  // namespace mivo::audio::pipewire
