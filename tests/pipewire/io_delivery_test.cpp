@@ -185,6 +185,7 @@ TEST(IoDelivery, AQueueFarBehindLosesWholeCyclesAndSaysSoOncePerEpisode) {
       delivery.deliver(cycleSamples(cycle, 256, 2).data(), 256, 2);
     loop.flushWakeUps();  // posts the drain behind the gate
   }
+  queue.sync([] {});  // the drain has emptied the ring
   // Once it has caught up, every cycle arrives again.
   for (int cycle = kHeld; cycle < kHeld + 20; ++cycle) {
     delivery.deliver(cycleSamples(cycle, 256, 2).data(), 256, 2);
