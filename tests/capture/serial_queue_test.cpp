@@ -7,6 +7,7 @@
 #include <future>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace mivo::platform {
@@ -86,6 +87,36 @@ TEST(SerialQueue, DelayedWorkRunsInDueOrderAfterItsDelayAndIsDroppedWithTheQueue
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
   EXPECT_GE(firstAfter, 30ms);
   EXPECT_FALSE(droppedRan);
+}
+
+TEST(SerialQueue, ABellWakesTheQueueRunsOnceForEarlierRingsAndNeverAfterCancel) {
+  SerialQueue queue("test.bell");
+  std::atomic<int> runs{0};
+  auto bell = queue.addBell([&] { runs.fetch_add(1); });
+  auto runsReach = [&](int count) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (runs.load() < count && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(1ms);
+    return runs.load() == count;
+  };
+  bell->ring();  // nothing else is submitted: the ring alone wakes the queue
+  EXPECT_TRUE(runsReach(1));
+
+  std::promise<void> holding, open;
+  queue.async([&] {
+    holding.set_value();
+    open.get_future().wait();
+  });
+  holding.get_future().wait();
+  for (int ring = 0; ring < 3; ++ring) bell->ring();
+  open.set_value();
+  queue.sync([] {});
+  EXPECT_EQ(runs.load(), 2) << "three rings during one busy stretch";
+
+  bell->cancel();
+  bell->ring();
+  queue.sync([] {});
+  EXPECT_EQ(runs.load(), 2) << "rang after cancel";
 }
 
 TEST(SerialQueue, CanBeDestroyedByAnItemRunningOnIt) {

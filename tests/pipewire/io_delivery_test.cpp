@@ -3,7 +3,6 @@
 // proc, and that the processing thread never allocates.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -12,7 +11,6 @@
 #include "allocation_counter.h"
 #include "audio/pipewire/cycle_ring.h"
 #include "audio/pipewire/io_delivery.h"
-#include "audio/pipewire/thread_loop.h"
 #include "platform/serial_queue.h"
 #include "platform/system_log.h"
 
@@ -62,47 +60,6 @@ std::vector<float> joined(const std::vector<Cycle>& pieces, bool& timesFollowOn)
   return samples;
 }
 
-// The loop thread, and a way to know that what the processing thread
-// signalled has been posted to the queues.
-class Loop {
- public:
-  Loop() {
-    LoopLock lock(loop);
-    marker = std::make_unique<LoopEvent>(loop, [this] {
-      std::lock_guard guard(mutex);
-      ++markers;
-      reached.notify_all();
-    });
-  }
-  ~Loop() {
-    LoopLock lock(loop);
-    marker.reset();
-  }
-  // Two rounds: an event signalled before the first marker may share its
-  // round, but has been handled before the second is.
-  void flushWakeUps() {
-    for (int round = 0; round < 2; ++round) {
-      std::unique_lock guard(mutex);
-      const int target = markers + 1;
-      marker->signal();
-      ASSERT_TRUE(reached.wait_for(guard, std::chrono::seconds(10),
-                                   [&] { return markers >= target; }));
-    }
-  }
-  void flush(platform::SerialQueue& queue) {
-    flushWakeUps();
-    queue.sync([] {});
-  }
-
-  ThreadLoop loop;
-
- private:
-  std::unique_ptr<LoopEvent> marker;
-  std::mutex mutex;
-  std::condition_variable reached;
-  int markers = 0;
-};
-
 // A cycle whose every sample tells which cycle and which sample it is.
 std::vector<float> cycleSamples(int cycle, std::uint32_t frames, std::uint32_t channels) {
   std::vector<float> samples(std::size_t(frames) * channels);
@@ -110,11 +67,18 @@ std::vector<float> cycleSamples(int cycle, std::uint32_t frames, std::uint32_t c
   return samples;
 }
 
-// Holds a queue until released, so that work piles up on it.
+// Holds a queue until released, so that work piles up on it; holding once
+// constructed (a rung bell would otherwise overtake a gate not yet running).
 class QueueGate {
  public:
   explicit QueueGate(platform::SerialQueue& queue) {
-    queue.async([opened = opened_.get_future().share()] { opened.wait(); });
+    std::promise<void> holding;
+    auto held = holding.get_future();
+    queue.async([&holding, opened = opened_.get_future().share()] {
+      holding.set_value();
+      opened.wait();
+    });
+    held.wait();
   }
   ~QueueGate() { open(); }
   void open() {
@@ -141,11 +105,10 @@ TEST(IoDelivery, EachCycleArrivesIntactInOrderAndTimedOnTheProcsQueue) {
       {"a long cycle of many channels", 4096, 8},
       {"an odd number of channels", 1000, 3},
   };
-  Loop loop;
   for (const Case& c : cases) {
     platform::SerialQueue queue("test.io");
     auto received = std::make_shared<Received>();
-    IoDelivery delivery(loop.loop);
+    IoDelivery delivery;
     delivery.add(7, queue, recordingBlock(received, queue));
     ASSERT_TRUE(delivery.setRunning(7, true));
     std::vector<float> sent;
@@ -154,7 +117,7 @@ TEST(IoDelivery, EachCycleArrivesIntactInOrderAndTimedOnTheProcsQueue) {
       delivery.deliver(samples.data(), c.frames, c.channels);
       sent.insert(sent.end(), samples.begin(), samples.end());
     }
-    loop.flush(queue);
+    queue.sync([] {});
     bool timesFollowOn = false;
     auto pieces = received->take();
     EXPECT_EQ(joined(pieces, timesFollowOn), sent) << c.what;
@@ -170,10 +133,9 @@ TEST(IoDelivery, AQueueFarBehindLosesWholeCyclesAndSaysSoOncePerEpisode) {
     std::lock_guard lock(logMutex);
     lines.emplace_back(line);
   });
-  Loop loop;
   platform::SerialQueue queue("test.io");
   auto received = std::make_shared<Received>();
-  IoDelivery delivery(loop.loop);
+  IoDelivery delivery;
   delivery.add(1, queue, recordingBlock(received, queue));
   delivery.setRunning(1, true);
   // Three times as many cycles as the ring holds arrive while the queue is
@@ -183,13 +145,12 @@ TEST(IoDelivery, AQueueFarBehindLosesWholeCyclesAndSaysSoOncePerEpisode) {
     QueueGate gate(queue);
     for (int cycle = 0; cycle < kHeld; ++cycle)
       delivery.deliver(cycleSamples(cycle, 256, 2).data(), 256, 2);
-    loop.flushWakeUps();  // posts the drain behind the gate
   }
   queue.sync([] {});  // the drain has emptied the ring
   // Once it has caught up, every cycle arrives again.
   for (int cycle = kHeld; cycle < kHeld + 20; ++cycle) {
     delivery.deliver(cycleSamples(cycle, 256, 2).data(), 256, 2);
-    loop.flush(queue);
+    queue.sync([] {});
   }
   auto cycles = received->take();
   ASSERT_EQ(cycles.size(), CycleRing::kSlots + 20);
@@ -204,15 +165,14 @@ TEST(IoDelivery, AQueueFarBehindLosesWholeCyclesAndSaysSoOncePerEpisode) {
 }
 
 TEST(IoDelivery, SubmitsOnlyForRunningProcsAndNothingOnceRemoved) {
-  Loop loop;
   platform::SerialQueue queue("test.io");
   auto first = std::make_shared<Received>();
   auto second = std::make_shared<Received>();
-  IoDelivery delivery(loop.loop);
+  IoDelivery delivery;
   auto samples = cycleSamples(0, 256, 2);
   auto cycle = [&] {
     delivery.deliver(samples.data(), 256, 2);
-    loop.flush(queue);
+    queue.sync([] {});
   };
   delivery.add(1, queue, recordingBlock(first, queue));
   delivery.add(2, queue, recordingBlock(second, queue));
@@ -236,38 +196,41 @@ TEST(IoDelivery, SubmitsOnlyForRunningProcsAndNothingOnceRemoved) {
   EXPECT_FALSE(delivery.setRunning(99, true));
 }
 
-TEST(IoDelivery, WorkAlreadyQueuedRunsIntactAfterItsProcAndTheDeliveryAreGone) {
-  Loop loop;
+TEST(IoDelivery, ADrainRunningAsItsProcGoesFinishesIntactAndNoneStartsAfter) {
   platform::SerialQueue queue("test.io");
   auto received = std::make_shared<Received>();
-  auto delivery = std::make_unique<IoDelivery>(loop.loop);
-  delivery->add(1, queue, recordingBlock(received, queue));
-  delivery->setRunning(1, true);
-  std::vector<float> sent;
-  {
-    QueueGate gate(queue);
-    for (int cycle = 0; cycle < 6; ++cycle) {
-      const std::uint32_t frames = cycle < 5 ? 256 : 4000;  // the last one in several slots
-      auto samples = cycleSamples(cycle, frames, 2);
-      delivery->deliver(samples.data(), frames, 2);
-      sent.insert(sent.end(), samples.begin(), samples.end());
+  std::promise<void> entered;
+  std::promise<void> resume;
+  auto delivery = std::make_unique<IoDelivery>();
+  delivery->add(1, queue, [&, recording = recordingBlock(received, queue), first = true](
+                              const AudioTimeStamp* now, const AudioBufferList* input,
+                              const AudioTimeStamp*, AudioBufferList*,
+                              const AudioTimeStamp*) mutable {
+    recording(now, input, now, nullptr, now);
+    if (std::exchange(first, false)) {
+      entered.set_value();
+      resume.get_future().wait();
     }
-    loop.flushWakeUps();
-    EXPECT_TRUE(delivery->remove(1));
-    delivery.reset();
-  }
+  });
+  delivery->setRunning(1, true);
+  delivery->deliver(cycleSamples(0, 4000, 2).data(), 4000, 2);  // in several slots
+  entered.get_future().wait();
+  for (int cycle = 1; cycle < 5; ++cycle)
+    delivery->deliver(cycleSamples(cycle, 256, 2).data(), 256, 2);
+  EXPECT_TRUE(delivery->remove(1));
+  delivery.reset();
+  resume.set_value();
   queue.sync([] {});
   bool timesFollowOn = false;
-  EXPECT_EQ(joined(received->take(), timesFollowOn), sent);
+  EXPECT_EQ(joined(received->take(), timesFollowOn), cycleSamples(0, 4000, 2));
   // The last run let go of the block and what it holds.
   EXPECT_EQ(received.use_count(), 1);
 }
 
 TEST(IoDelivery, TheProcessingThreadNeverAllocates) {
-  Loop loop;
   platform::SerialQueue queue("test.io");
   std::atomic<long> sum = 0;
-  IoDelivery delivery(loop.loop);
+  IoDelivery delivery;
   delivery.add(1, queue, [&](const AudioTimeStamp*, const AudioBufferList* input, const AudioTimeStamp*,
                              AudioBufferList*, const AudioTimeStamp*) {
     sum += long(static_cast<const float*>(input->mBuffers[0].mData)[0]);
@@ -281,9 +244,9 @@ TEST(IoDelivery, TheProcessingThreadNeverAllocates) {
     counter.begin();
     delivery.deliver(samples.data(), 256, 2);
     counted += counter.end();
-    if (cycle % 100 == 99) loop.flush(queue);  // a queue that keeps up, as the capture's does
+    if (cycle % 100 == 99) queue.sync([] {});  // a queue that keeps up, as the capture's does
   }
-  loop.flush(queue);
+  queue.sync([] {});
   EXPECT_EQ(sum, kCycles);
   EXPECT_EQ(counted, 0);
 }

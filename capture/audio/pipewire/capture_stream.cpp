@@ -50,13 +50,10 @@ const std::vector<std::string>& captureInputChannels(bool surround) {
   return surround ? sevenOne : stereo;
 }
 
-CaptureStream::CaptureStream(ThreadLoop& loop, pw_core* core, const std::string& nodeName,
+CaptureStream::CaptureStream(pw_core* core, const std::string& nodeName,
                              const std::string& description, std::uint32_t rate, bool surround,
                              std::function<void()> changed)
-    : listener_(std::make_unique<spa_hook>()),
-      changed_(std::move(changed)),
-      channels_(kChannels),
-      delivery_(loop) {
+    : listener_(std::make_unique<spa_hook>()), changed_(std::move(changed)), channels_(kChannels) {
   static const pw_stream_events events = [] {
     pw_stream_events e{};
     e.version = PW_VERSION_STREAM_EVENTS;

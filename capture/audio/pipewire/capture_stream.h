@@ -31,8 +31,6 @@ struct spa_pod;
 
 namespace mivo::audio::pipewire {
 
-class ThreadLoop;
-
 struct NegotiatedFormat {
   std::uint32_t rate = 0;
   std::uint32_t channels = 0;
@@ -48,10 +46,9 @@ class CaptureStream {
  public:
   // Asks for interleaved stereo float32 at the given rate. Throws only when
   // the stream cannot be made at all; the node id, the format and failure
-  // arrive later on loop's thread, each followed by a call of changed.
-  CaptureStream(ThreadLoop& loop, pw_core* core, const std::string& nodeName,
-                const std::string& description, std::uint32_t rate, bool surround,
-                std::function<void()> changed);
+  // arrive later on the loop thread, each followed by a call of changed.
+  CaptureStream(pw_core* core, const std::string& nodeName, const std::string& description,
+                std::uint32_t rate, bool surround, std::function<void()> changed);
   ~CaptureStream();
   CaptureStream(const CaptureStream&) = delete;
   CaptureStream& operator=(const CaptureStream&) = delete;

@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "audio/pipewire/cycle_ring.h"
-#include "platform/serial_queue.h"
 #include "platform/system_log.h"
 
 namespace mivo::audio::pipewire {
@@ -21,47 +20,24 @@ std::uint64_t monotonicNanoseconds() {
 
 }  // namespace
 
-// One proc's block, queue and ring. Owned jointly by the proc and by every
-// drain posted and not yet run, since work already on the queue may run
-// after remove() and after the stream is gone.
+// One proc's block and ring, and what its queue knows of dropped cycles.
 class IoDelivery::Handoff {
  public:
-  Handoff(platform::SerialQueue& queue, IOBlock block) : queue_(queue), block_(std::move(block)) {}
+  explicit Handoff(IOBlock block) : block_(std::move(block)) {}
 
-  static void release(Handoff* handoff) {
-    if (handoff->references_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete handoff;
-  }
-
-  // Processing thread: true when the loop thread must be woken.
-  bool push(const float* interleaved, std::uint32_t frames, std::uint32_t channels,
+  // Processing thread.
+  void push(const float* interleaved, std::uint32_t frames, std::uint32_t channels,
             const AudioTimeStamp& now) {
     ring_.push(interleaved, frames, channels, now);
-    return !drainWanted_.exchange(true, std::memory_order_acq_rel);
   }
 
-  // Loop thread.
-  void postDrainIfWanted() {
-    if (!drainWanted_.load(std::memory_order_acquire)) return;
-    references_.fetch_add(1, std::memory_order_relaxed);
-    queue_.async([handoff = this] {
-      struct Reference {
-        Handoff* handoff;
-        ~Reference() { release(handoff); }
-      } reference{handoff};
-      handoff->drain();
-    });
-  }
-
- private:
   // The proc's queue.
   void drain() {
-    // Taken before reading the ring: a cycle pushed after this asks for
-    // another drain, and one pushed before it is read here.
-    drainWanted_.exchange(false, std::memory_order_acq_rel);
     noteDrops();
     ring_.consume([this](const CycleRing::Piece& piece) { call(piece); });
   }
 
+ private:
   // One line when the host starts losing cycles and one when it has caught
   // up, not one per cycle.
   void noteDrops() {
@@ -90,11 +66,8 @@ class IoDelivery::Handoff {
     block_(&time, &input, &time, &output, &time);
   }
 
-  platform::SerialQueue& queue_;
   const IOBlock block_;
   CycleRing ring_;
-  std::atomic<bool> drainWanted_{false};
-  std::atomic<int> references_{1};
   // The proc's queue alone.
   std::uint64_t droppedSeen_ = 0;
   std::uint64_t episodeStart_ = 0;
@@ -117,23 +90,15 @@ class IoDelivery::Change {
   std::lock_guard<std::mutex> lock_;
 };
 
-IoDelivery::IoDelivery(ThreadLoop& loop) : loop_(loop) {
-  LoopLock lock(loop_);
-  wake_ = std::make_unique<LoopEvent>(loop_, [this] { postDrains(); });
-}
-
 IoDelivery::~IoDelivery() {
-  {
-    LoopLock lock(loop_);
-    wake_.reset();
-  }
-  for (const Proc& proc : procs_) Handoff::release(proc.handoff);
+  for (const Proc& proc : procs_) proc.bell->cancel();
 }
 
 void IoDelivery::add(std::uint32_t procId, platform::SerialQueue& queue, IOBlock block) {
-  auto handoff = std::make_unique<Handoff>(queue, std::move(block));
+  auto handoff = std::make_shared<Handoff>(std::move(block));
+  auto bell = queue.addBell([handoff] { handoff->drain(); });
   Change change(*this);
-  procs_.push_back({procId, handoff.release(), false});
+  procs_.push_back({procId, std::move(handoff), std::move(bell), false});
 }
 
 bool IoDelivery::setRunning(std::uint32_t procId, bool running) {
@@ -145,21 +110,16 @@ bool IoDelivery::setRunning(std::uint32_t procId, bool running) {
 }
 
 bool IoDelivery::remove(std::uint32_t procId) {
-  Handoff* handoff = nullptr;
+  Proc removed;
   {
     Change change(*this);
     auto proc = std::ranges::find(procs_, procId, &Proc::id);
     if (proc == procs_.end()) return false;
-    handoff = proc->handoff;
+    removed = std::move(*proc);
     procs_.erase(proc);
   }
-  Handoff::release(handoff);
+  removed.bell->cancel();
   return true;
-}
-
-void IoDelivery::postDrains() {
-  std::lock_guard lock(mutex_);
-  for (const Proc& proc : procs_) proc.handoff->postDrainIfWanted();
 }
 
 void IoDelivery::deliver(const float* interleaved, std::uint32_t frameCount,
@@ -169,12 +129,13 @@ void IoDelivery::deliver(const float* interleaved, std::uint32_t frameCount,
   now.mSampleTime = sampleTime_;
   sampleTime_ += frameCount;
   delivering_.store(true);
-  bool wake = false;
   if (!changing_.load())
     for (const Proc& proc : procs_)
-      if (proc.running) wake = proc.handoff->push(interleaved, frameCount, channels, now) || wake;
+      if (proc.running) {
+        proc.handoff->push(interleaved, frameCount, channels, now);
+        proc.bell->ring();
+      }
   delivering_.store(false, std::memory_order_release);
-  if (wake) wake_->signal();
 }
 
 }  // namespace mivo::audio::pipewire

@@ -2,15 +2,15 @@
 // stream, each on its own queue.
 //
 // The processing thread neither allocates, locks nor waits: it copies the
-// cycle into each running proc's preallocated ring (CycleRing) and wakes the
-// loop thread, which posts one drain of that ring to the proc's queue. A
-// host slower than real time loses whole cycles, counted and logged once per
-// episode; memory stays bounded and the graph never waits for the host.
+// cycle into each running proc's preallocated ring (CycleRing) and rings the
+// proc's queue's bell, which drains the ring on the queue. A host slower than
+// real time loses whole cycles, counted and logged once per episode; memory
+// stays bounded and the graph never waits for the host.
 //
 // Changes of the procs (add, start, stop, removal) are rare and come from
 // the control side; a cycle that meets one in progress is not delivered.
-// Once remove() has returned nothing more is posted to that proc's queue;
-// a drain already posted runs, on cycles taken before the removal.
+// Once remove() has returned no drain of that proc starts; one running
+// finishes.
 #pragma once
 
 #include <atomic>
@@ -20,14 +20,13 @@
 #include <vector>
 
 #include "audio/audio_hardware.h"
-#include "audio/pipewire/thread_loop.h"
+#include "platform/serial_queue.h"
 
 namespace mivo::audio::pipewire {
 
 class IoDelivery {
  public:
-  // Wake-ups run on loop's thread.
-  explicit IoDelivery(ThreadLoop& loop);
+  IoDelivery() = default;
   ~IoDelivery();
   IoDelivery(const IoDelivery&) = delete;
   IoDelivery& operator=(const IoDelivery&) = delete;
@@ -45,25 +44,22 @@ class IoDelivery {
   class Handoff;
   struct Proc {
     std::uint32_t id = 0;
-    Handoff* handoff = nullptr;  // one reference held by the proc
+    // Shared with the bell's work, which may be running when the proc goes.
+    std::shared_ptr<Handoff> handoff;
+    std::shared_ptr<platform::SerialQueue::Bell> bell;
     bool running = false;
   };
   // Holds the control side's lock and keeps the processing thread out of
   // procs_ for a scope.
   class Change;
 
-  // Loop thread: posts a drain for each proc whose ring has news.
-  void postDrains();
-
-  std::mutex mutex_;  // the control side and the loop thread
+  std::mutex mutex_;  // the control side's
   std::vector<Proc> procs_;
   // A Dekker pair: the processing thread reads procs_ only while it has
   // announced itself in delivering_ and no change is announced in changing_.
   std::atomic<bool> delivering_{false};
   std::atomic<bool> changing_{false};
   double sampleTime_ = 0;  // the processing thread's alone
-  ThreadLoop& loop_;
-  std::unique_ptr<LoopEvent> wake_;
 };
 
 }  // namespace mivo::audio::pipewire

@@ -220,8 +220,7 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const PropertyValue& descr
   // Surround ports only where some output has them: stereo ones cost less.
   bool surround = session->graph().hasSurroundSink();
   try {
-    auto stream = std::make_unique<CaptureStream>(loop_, session->core(),
-                                                  "mivo-capture." + request->uid,
+    auto stream = std::make_unique<CaptureStream>(session->core(), "mivo-capture." + request->uid,
                                                   request->name, rate, surround, [session] {
                                                     session->captureStreamChanged();
                                                   });

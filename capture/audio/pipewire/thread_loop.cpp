@@ -94,18 +94,4 @@ void LoopTimer::onExpired(void* data, std::uint64_t) {
   self->onExpiry_();
 }
 
-LoopEvent::LoopEvent(ThreadLoop& loop, std::function<void()> onSignal)
-    : loop_(loop.loop()), onSignal_(std::move(onSignal)) {
-  source_ = pw_loop_add_event(loop_, &LoopEvent::onSignalled, this);
-  if (source_ == nullptr) throw std::runtime_error("pw_loop_add_event failed");
-}
-
-LoopEvent::~LoopEvent() { pw_loop_destroy_source(loop_, source_); }
-
-void LoopEvent::signal() { pw_loop_signal_event(loop_, source_); }
-
-void LoopEvent::onSignalled(void* data, std::uint64_t) {
-  static_cast<LoopEvent*>(data)->onSignal_();
-}
-
 }  // namespace mivo::audio::pipewire

@@ -71,28 +71,6 @@ class LoopTimer {
   bool periodic_ = false;
 };
 
-// A wake-up of the loop thread that any thread may send, PipeWire's
-// processing thread included: signal() writes an eventfd and neither locks
-// nor allocates. Signals sent before the handler runs are merged into one
-// run, which happens on the loop thread with the loop lock held. Made and
-// destroyed with the lock held (it is recursive, so a holder may take it).
-class LoopEvent {
- public:
-  LoopEvent(ThreadLoop& loop, std::function<void()> onSignal);
-  ~LoopEvent();
-  LoopEvent(const LoopEvent&) = delete;
-  LoopEvent& operator=(const LoopEvent&) = delete;
-
-  void signal();
-
- private:
-  static void onSignalled(void* data, std::uint64_t count);
-
-  pw_loop* loop_;
-  spa_source* source_ = nullptr;
-  std::function<void()> onSignal_;
-};
-
 // Holds the loop lock for a scope.
 class LoopLock {
  public:
