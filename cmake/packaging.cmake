@@ -16,6 +16,8 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Debian ships programs and libraries stripped (debug symbols go elsewhere).
+set(CPACK_STRIP_FILES ON)
 # The recorder links the library of this very build, not an installed one.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/capture)
 
@@ -28,7 +30,10 @@ set(library_package libmivo-capture${PROJECT_VERSION_MAJOR})
 set(exact_library "${library_package} (= ${PROJECT_VERSION})")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${library_package})
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+# The shlibs file goes only into packages that ship a shared library.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+# The dynamic linker's cache is refreshed by dpkg's trigger.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
 # What a capture talks to: the sound server and its session manager.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "pipewire, wireplumber")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
@@ -54,5 +59,14 @@ set(CPACK_DEBIAN_OCR_PACKAGE_RECOMMENDS
     "tesseract-ocr-fra, tesseract-ocr-deu, tesseract-ocr-nld, tesseract-ocr-spa, tesseract-ocr-ita, tesseract-ocr-por")
 set(CPACK_COMPONENT_OCR_DESCRIPTION
     "Prints the text of an image as one line of JSON\n Recognises the text of one image file with Tesseract and prints it, its\n line count and mean confidence as JSON.")
+
+include(${CMAKE_CURRENT_LIST_DIR}/debian_docs.cmake)
+set(mivo_copyright ${CMAKE_CURRENT_LIST_DIR}/debian/copyright)
+mivo_package_docs(${library_package} runtime ${mivo_copyright})
+mivo_package_docs(libmivo-capture-dev development ${mivo_copyright})
+mivo_package_docs(mivo-recorder recorder ${mivo_copyright})
+if(MIVO_BUILD_OCR)
+  mivo_package_docs(mivo-ocr ocr ${mivo_copyright})
+endif()
 
 include(CPack)

@@ -3,8 +3,8 @@
 # built folder (configured with the default preset, prefix /usr), unpacks
 # them into a scratch root, checks the installed layout, and builds the
 # example host against that installed copy twice, through pkg-config and
-# through find_package(MivoCapture). With no sound server the host must get
-# status 6 and a reason.
+# through find_package(MivoCapture). Debian's lintian must find no error.
+# With no sound server the host must get status 6 and a reason.
 #   scripts/check-packages.sh BUILD_DIR
 set -euo pipefail
 root_dir="$(cd "$(dirname "$0")/.." && pwd)"
@@ -25,6 +25,8 @@ for package in libmivo-capture1 libmivo-capture-dev mivo-recorder mivo-ocr; do
   echo "$package: Depends: $(dpkg-deb -f "$deb" Depends)" | fold -s -w 120
   dpkg-deb -x "$deb" "$root"
 done
+# Debian's own checks: errors fail, warnings are shown.
+lintian --fail-on error --tag-display-limit 0 "$work"/debs/*.deb || fail "lintian"
 [[ "$(dpkg-deb -f "$work/debs/mivo-recorder_${version}_${arch}.deb" Depends)" == *"libmivo-capture1 (= "* ]] ||
   fail "mivo-recorder does not depend on libmivo-capture1"
 
@@ -35,7 +37,7 @@ for path in "$libdir/libmivo_capture.so.$version" "$libdir/libmivo_capture.so.1"
             "$libdir/pkgconfig/mivo-capture.pc" "$libdir/cmake/MivoCapture/MivoCaptureConfig.cmake" \
             "$libdir/cmake/MivoCapture/MivoCaptureConfigVersion.cmake" \
             usr/bin/mivo-recorder usr/bin/mivo-ocr \
-            usr/share/man/man1/mivo-recorder.1 usr/share/man/man1/mivo-ocr.1; do
+            usr/share/man/man1/mivo-recorder.1.gz usr/share/man/man1/mivo-ocr.1.gz; do
   [[ -e "$root/$path" ]] || fail "not installed: /$path"
 done
 "$root_dir/tests/capture/check_exports.sh" "$root/$libdir/libmivo_capture.so.1"

@@ -10,7 +10,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:?usage: $0 BUILD_DIR [SECONDS]}" && pwd)"
 seconds="${2:-4}"
 recorder="$build/examples/recorder/mivo-recorder"
-player="$build/tests/pipewire/mivo_tone_player"
+player="$build/tools/tone/mivo_tone_player"
 output="$build/demo-capture.wav"
 for program in "$recorder" "$player"; do
   [[ -x "$program" ]] || { echo "demo-capture: $program is missing; build first" >&2; exit 1; }
@@ -29,7 +29,7 @@ fi
 
 echo "No sound server running: starting a private PipeWire session with a sample tone."
 export recorder player output seconds
-"$root/tests/pipewire/pw-session.sh" run bash -c '
+"$root/tools/pw-session/pw-session.sh" run bash -c '
   set -euo pipefail
   "$player" 440 $((seconds + 1)) &
   player_pid=$!

@@ -19,7 +19,7 @@ fuzz_seconds=${MIVO_FUZZ_SECONDS:-60}
 step() { printf '\n=== %s ===\n' "$*"; }
 
 step "normal build and all tests"
-cmake --preset default
+cmake --preset default -DBUILD_TESTING=ON
 cmake --build build
 ctest --test-dir build --output-on-failure -j2 -LE pipewire
 # Each starts a real sound server and session manager of its own: one at a time.

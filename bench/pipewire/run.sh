@@ -5,5 +5,5 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(cd "${1:?usage: $0 BUILD_DIR [SECONDS]}" && pwd)"
-exec "$root/tests/pipewire/pw-session.sh" run \
-  "$build/bench/pipewire/mivo_pipewire_bench" "$build/tests/pipewire/mivo_tone_player" "${2:-20}"
+exec "$root/tools/pw-session/pw-session.sh" run \
+  "$build/bench/pipewire/mivo_pipewire_bench" "$build/tools/tone/mivo_tone_player" "${2:-20}"

@@ -28,7 +28,9 @@ static void on_frame(void* ctx, uint8_t source, const float* samples, int32_t fr
   atomic_store(&counts->sample_rate, sample_rate);
 }
 
-/* Runs on the library's control thread; never call mivo_tap_stop from here. */
+/* Runs on the library's control thread. Calling mivo_tap_stop from here is
+ * safe (the stop completes in place); this host keeps recording until its
+ * second is up, in case the output comes back. */
 static void on_stopped(void* ctx) {
   (void)ctx;
   fputs("capture went silent: the output device was lost\n", stderr);

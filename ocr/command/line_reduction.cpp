@@ -4,23 +4,14 @@
 
 namespace mivo::ocr {
 
-ReducedLines reduceToLines(const std::vector<TextObservation>& observations) {
-  ReducedLines reduced;
+std::vector<RecognizedText> reduceToLines(const std::vector<TextObservation>& observations) {
+  std::vector<RecognizedText> lines;
   for (const TextObservation& observation : observations) {
-    if (!observation.topCandidate) {
-      continue;
+    if (observation.topCandidate) {
+      lines.push_back(*observation.topCandidate);
     }
-    reduced.lines.push_back(observation.topCandidate->string);
-    reduced.totalConfidence += observation.topCandidate->confidence;
   }
-  return reduced;
-}
-
-double meanConfidence(const ReducedLines& reduced) {
-  if (reduced.lines.empty()) {
-    return 0.0;
-  }
-  return static_cast<double>(reduced.totalConfidence) / static_cast<double>(reduced.lines.size());
+  return lines;
 }
 
 double roundToThousandths(double value) { return std::round(value * 1000.0) / 1000.0; }

@@ -1,14 +1,15 @@
 #pragma once
 
-#include "command/line_reduction.h"
+#include "recognition/recognition.h"
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 namespace mivo::ocr {
 
 // {"text": lines joined by line feeds, "line_count": n, "confidence": rounded mean}
-nlohmann::json makeResultObject(const ReducedLines& reduced);
+nlohmann::json makeResultObject(const std::vector<RecognizedText>& lines);
 
 // The answer when recognition produced no observation list at all.
 nlohmann::json makeEmptyResultObject();

@@ -5,6 +5,7 @@
 #include "decoding/jpeg_decoding.h"
 #include "decoding/leptonica_decoding.h"
 #include "decoding/png_decoding.h"
+#include "decoding/webp_decoding.h"
 
 #include <libheif/heif.h>
 
@@ -58,9 +59,11 @@ Image FileImageDecoder::createImageAtIndex0(const ImageSource& source) {
       return decodeJpeg(source.bytes);
     case ImageFormat::Gif:
       return decodeGifFirstFrame(source.bytes);
+    case ImageFormat::WebP:
+      return decodeWebP(source.bytes);
+    // Leptonica turns a TIFF as its orientation tag asks.
     case ImageFormat::Tiff:
     case ImageFormat::Bmp:
-    case ImageFormat::WebP:
     case ImageFormat::Pnm:
       return decodeWithLeptonica(source.bytes);
     case ImageFormat::Unknown:

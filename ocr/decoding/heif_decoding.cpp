@@ -54,6 +54,8 @@ Image decodeHeifPrimaryImage(std::string_view bytes) {
     return Image{};
   }
   heif_image* rawImage = nullptr;
+  // The default options apply the file's rotation and mirroring (irot,
+  // imir), which take the place of an EXIF orientation in HEIF.
   if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
                         heif_chroma_interleaved_RGB, nullptr)
           .code != heif_error_Ok) {

@@ -18,8 +18,8 @@ class ImageDecoder {
   // None when the file cannot be read (a directory, no permission, over
   // 1 GiB).
   virtual std::optional<ImageSource> createSource(const std::string& path) = 0;
-  // The first image of the file; empty for unknown formats, damaged data
-  // or images too large to decode.
+  // The first image of the file, turned as the file's orientation says;
+  // empty for unknown formats, damaged data or images too large to decode.
   virtual Image createImageAtIndex0(const ImageSource& source) = 0;
 };
 

@@ -1,13 +1,16 @@
 #include "decoding/jpeg_decoding.h"
 
+#include "decoding/exif_orientation.h"
 #include "decoding/pixel_limit.h"
 #include "decoding/rgb_pix.h"
+#include "decoding/upright_image.h"
 
 #include <leptonica/allheaders.h>
 
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <string_view>
 
 #include <jpeglib.h>
 
@@ -57,6 +60,31 @@ l_int32 dotsPerInch(const jpeg_decompress_struct& info) {
   }
 }
 
+constexpr std::string_view kExifHeader{"Exif\0\0", 6};
+
+// Reads each APP1 segment in the decoder's place and notes the first that
+// holds EXIF data (in `client_data`), seen in place: the decoder reads the
+// file's bytes in memory, so nothing is copied.
+boolean findExifSegment(j_decompress_ptr info) {
+  jpeg_source_mgr& source = *info->src;
+  const std::size_t available = source.bytes_in_buffer;
+  const std::size_t length =
+      available >= 2 ? (std::size_t{source.next_input_byte[0]} << 8U) | source.next_input_byte[1]
+                     : 0;
+  if (length < 2 || length > available) {
+    (*info->err->error_exit)(reinterpret_cast<j_common_ptr>(info));  // damaged: does not return
+    return FALSE;
+  }
+  const std::string_view data(reinterpret_cast<const char*>(source.next_input_byte) + 2,
+                              length - 2);
+  auto* exif = static_cast<std::string_view*>(info->client_data);
+  if (exif->empty() && data.starts_with(kExifHeader)) {
+    *exif = data;
+  }
+  (*source.skip_input_data)(info, static_cast<long>(length));
+  return TRUE;
+}
+
 void refuseEndlessScans(j_common_ptr info) {
   auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
   if (decompress->input_scan_number > kMaxProgressiveScans) {
@@ -66,9 +94,11 @@ void refuseEndlessScans(j_common_ptr info) {
 
 // Everything between setjmp and a possible longjmp is plain C data, so the
 // jump skips no destructor.
-Pix* decodeIntoPix(const unsigned char* data, unsigned long size) {
+Pix* decodeIntoPix(const unsigned char* data, unsigned long size, int& orientation) {
   jpeg_decompress_struct info{};
   QuietErrorManager errors;
+  std::string_view exif;
+  info.client_data = &exif;
   info.err = jpeg_std_error(&errors.manager);
   errors.manager.error_exit = jumpToRecovery;
   errors.manager.output_message = discardMessage;
@@ -83,7 +113,9 @@ Pix* decodeIntoPix(const unsigned char* data, unsigned long size) {
   jpeg_create_decompress(&info);
   info.progress = &errors.progress;
   jpeg_mem_src(&info, data, size);
+  jpeg_set_marker_processor(&info, JPEG_APP0 + 1, findExifSegment);
   jpeg_read_header(&info, TRUE);
+  orientation = exifOrientation(exif);
   if (!fitsPixelLimit(info.image_width, info.image_height)) {
     jpeg_destroy_decompress(&info);
     return nullptr;
@@ -117,7 +149,10 @@ Pix* decodeIntoPix(const unsigned char* data, unsigned long size) {
 }  // namespace
 
 Image decodeJpeg(std::string_view bytes) {
-  return Image{decodeIntoPix(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())};
+  int orientation = kUprightOrientation;
+  Image pix{decodeIntoPix(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                          orientation)};
+  return turnUpright(std::move(pix), orientation);
 }
 
 }  // namespace mivo::ocr

@@ -1,6 +1,8 @@
 #include "decoding/png_decoding.h"
 
+#include "decoding/exif_orientation.h"
 #include "decoding/pixel_limit.h"
+#include "decoding/upright_image.h"
 
 #include <leptonica/allheaders.h>
 #include <png.h>
@@ -16,12 +18,13 @@
 namespace mivo::ocr {
 namespace {
 
-// Text, ICC profiles, EXIF and private chunks are never used, yet a file of
-// a few bytes can declare one of gigabytes, which the PNG library would
-// allocate before finding the data missing. Only these ancillary chunks are
-// read; no chunk but the image data may take more than a megabyte.
-constexpr std::array<png_byte, 10> kUsedAncillaryChunks{'t', 'R', 'N', 'S', '\0',
-                                                        'p', 'H', 'Y', 's', '\0'};
+// Text, ICC profiles and private chunks are never used, yet a file of a few
+// bytes can declare one of gigabytes, which the PNG library would allocate
+// before finding the data missing. Only these ancillary chunks are read
+// (eXIf for the orientation); no chunk but the image data may take more than
+// a megabyte.
+constexpr std::array<png_byte, 15> kUsedAncillaryChunks{
+    't', 'R', 'N', 'S', '\0', 'p', 'H', 'Y', 's', '\0', 'e', 'X', 'I', 'f', '\0'};
 constexpr png_alloc_size_t kMaxChunkBytes = 1U << 20;
 constexpr double kInchesPerMetre = 0.0254;
 
@@ -142,6 +145,17 @@ l_int32 dotsPerInch(const PngReader& reader) {
   return static_cast<l_int32>(std::lround(std::min<double>(xPerUnit, 1e6) * kInchesPerMetre));
 }
 
+// Only an eXIf chunk before the image data counts: the rest of the file is
+// not read.
+int orientation(const PngReader& reader) {
+  png_uint_32 length = 0;
+  png_bytep exif = nullptr;
+  if (png_get_eXIf_1(reader.png, reader.info, &length, &exif) == 0 || exif == nullptr) {
+    return kUprightOrientation;
+  }
+  return exifOrientation(std::string_view(reinterpret_cast<const char*>(exif), length));
+}
+
 }  // namespace
 
 Image decodePng(std::string_view bytes) {
@@ -167,7 +181,7 @@ Image decodePng(std::string_view bytes) {
   pixSetSpp(pix.get(), 3);
   const l_int32 dpi = dotsPerInch(reader);
   pixSetResolution(pix.get(), dpi, dpi);
-  return pix;
+  return turnUpright(std::move(pix), orientation(reader));
 }
 
 }  // namespace mivo::ocr

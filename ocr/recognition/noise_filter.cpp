@@ -1,5 +1,7 @@
 #include "recognition/noise_filter.h"
 
+#include "recognition/layout/median.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -128,12 +130,7 @@ double typicalWordHeight(const std::vector<TextLine>& lines) {
       }
     }
   }
-  if (heights.empty()) {
-    return 0.0;
-  }
-  const auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
-  std::nth_element(heights.begin(), middle, heights.end());
-  return *middle;
+  return median(heights);
 }
 
 }  // namespace

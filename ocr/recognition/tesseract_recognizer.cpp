@@ -1,7 +1,10 @@
 #include "recognition/tesseract_recognizer.h"
 
 #include "recognition/layout/layout_order.h"
+#include "recognition/layout/median.h"
 #include "recognition/leptonica_handles.h"
+#include "recognition/line_joining.h"
+#include "recognition/mean_confidence.h"
 #include "recognition/noise_filter.h"
 #include "recognition/openmp_thread_cap.h"
 #include "recognition/page_language.h"
@@ -56,16 +59,6 @@ std::string joinWords(const TextLine& line) {
   return text;
 }
 
-// Lines are split and joined by the layout step, so a line's confidence is
-// that of its words.
-float meanConfidence(const TextLine& line) {
-  float sum = 0.0F;
-  for (const RecognizedWord& word : line.words) {
-    sum += word.confidence;
-  }
-  return sum / static_cast<float>(line.words.size());
-}
-
 // A word of a second look is kept only when the engine is sure of it and
 // the first look did not read it already.
 constexpr float kMinSecondLookConfidence = 60.0F;
@@ -91,14 +84,12 @@ std::vector<PixelBox> wordBoxes(const std::vector<TextLine>& lines) {
   return boxes;
 }
 
-int medianHeight(std::vector<PixelBox> boxes) {
-  if (boxes.empty()) {
-    return 0;
+int medianHeight(const std::vector<PixelBox>& boxes) {
+  std::vector<int> heights;
+  for (const PixelBox& box : boxes) {
+    heights.push_back(box.height());
   }
-  const auto middle = boxes.begin() + static_cast<std::ptrdiff_t>(boxes.size() / 2);
-  std::nth_element(boxes.begin(), middle, boxes.end(),
-                   [](const PixelBox& a, const PixelBox& b) { return a.height() < b.height(); });
-  return middle->height();
+  return median(heights);
 }
 
 int nextFreeBlock(const std::vector<TextLine>& lines) {
@@ -160,16 +151,11 @@ Image regionImage(Pix* page, const UncoveredRegion& region, int textHeight, Pixe
   return image;
 }
 
-std::string textOf(const std::vector<TextLine>& lines) {
-  std::string text;
-  for (const TextLine& line : lines) {
-    text += joinWords(line) + '\n';
-  }
-  return text;
-}
-
+// Lines are split and joined by the layout step, so a line's confidence is
+// that of its words.
 TextObservation toObservation(const TextLine& line) {
-  return TextObservation{RecognizedText{joinWords(line), meanConfidence(line) / 100.0F}};
+  const double confidence = meanConfidence(line.words, &RecognizedWord::confidence) / 100.0;
+  return TextObservation{RecognizedText{joinWords(line), static_cast<float>(confidence)}};
 }
 
 }  // namespace
@@ -256,7 +242,7 @@ std::optional<std::vector<TextLine>> TesseractRecognizer::readPage(Pix* page) {
 // first; English stays loaded for the English words such pages hold. When
 // the model is not installed, the first reading stands.
 void TesseractRecognizer::followPageLanguage(Pix* page, std::vector<TextLine>& lines) {
-  const std::optional<std::string> model = pageLanguageModel(textOf(lines));
+  const std::optional<std::string> model = pageLanguageModel(joinLines(lines, joinWords));
   if (!model || !loadModels(*model + "+" + languages_.models)) {
     return;
   }

@@ -1,5 +1,6 @@
 #include "recognition/text_scale.h"
 
+#include "recognition/layout/median.h"
 #include "recognition/leptonica_handles.h"
 
 #include <algorithm>
@@ -76,12 +77,7 @@ int medianGlyphHeight(Pix* grey) {
       heights.push_back(height);
     }
   }
-  if (heights.empty()) {
-    return 0;
-  }
-  const auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
-  std::nth_element(heights.begin(), middle, heights.end());
-  return *middle;
+  return median(heights);
 }
 
 Image prepareForRecognition(const Image& image) {

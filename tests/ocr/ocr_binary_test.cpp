@@ -20,9 +20,12 @@ const char* const kFirstPageText = "Quarterly report\nRevenue grew by 12 percent
 class OcrBinary : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A parameterised case's name holds a '/': one folder, not two, so
+    // TearDown removes all of it.
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '-');
     workDir_ = fs::temp_directory_path() /
-               ("mivo-ocr-test-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               ("mivo-ocr-test-" + std::to_string(getpid()) + "-" + name);
     fs::create_directories(workDir_);
   }
   void TearDown() override { fs::remove_all(workDir_); }

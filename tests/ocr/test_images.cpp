@@ -2,6 +2,8 @@
 
 #include <leptonica/allheaders.h>
 #include <libheif/heif.h>
+#include <tiffio.h>
+#include <webp/mux.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -34,7 +36,8 @@ void require(bool ok, const std::string& what) {
   }
 }
 
-void writeHeic(Pix* source, const std::filesystem::path& target) {
+// The orientation goes into the file as rotation and mirroring boxes.
+void writeHeic(Pix* source, const std::filesystem::path& target, int orientation = 1) {
   const PixHandle rgb{pixConvertTo32(source)};
   const int width = static_cast<int>(pixGetWidth(rgb.get()));
   const int height = static_cast<int>(pixGetHeight(rgb.get()));
@@ -63,9 +66,12 @@ void writeHeic(Pix* source, const std::filesystem::path& target) {
               heif_error_Ok,
           "no HEVC encoder");
   heif_encoder_set_lossy_quality(encoder, 90);
+  heif_encoding_options* options = heif_encoding_options_alloc();
+  options->image_orientation = static_cast<heif_orientation>(orientation);
   const bool encoded =
-      heif_context_encode_image(context, image, encoder, nullptr, nullptr).code == heif_error_Ok &&
+      heif_context_encode_image(context, image, encoder, options, nullptr).code == heif_error_Ok &&
       heif_context_write_to_file(context, target.c_str()).code == heif_error_Ok;
+  heif_encoding_options_free(options);
   heif_encoder_release(encoder);
   heif_context_free(context);
   heif_image_release(image);
@@ -85,7 +91,119 @@ void appendChunk(std::string& png, const std::string& type, const std::string& d
       crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size()))));
 }
 
+void putInteger(std::string& bytes, std::uint32_t value, int length, bool bigEndian) {
+  for (int index = 0; index < length; ++index) {
+    const int shift = 8 * (bigEndian ? length - 1 - index : index);
+    bytes += static_cast<char>((value >> shift) & 0xFFU);
+  }
+}
+
+std::string encoded(Pix* pix, l_int32 format) {
+  l_uint8* data = nullptr;
+  std::size_t size = 0;
+  require(pixWriteMem(&data, &size, pix, format) == 0, "cannot encode the picture");
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  lept_free(data);
+  return bytes;
+}
+
+std::string exifOf(int orientation) {
+  return tiffStructure(true, {{0x0112, 3, 1, static_cast<std::uint32_t>(orientation)}});
+}
+
+// An APP1 segment right after the start of image.
+std::string jpegWithOrientation(Pix* pix, int orientation) {
+  const std::string jpeg = encoded(pix, IFF_JFIF_JPEG);
+  const std::string exif = std::string("Exif\0\0", 6) + exifOf(orientation);
+  std::string segment = "\xFF\xE1";
+  putInteger(segment, static_cast<std::uint32_t>(exif.size() + 2), 2, true);
+  return jpeg.substr(0, 2) + segment + exif + jpeg.substr(2);
+}
+
+// An eXIf chunk right after the header chunk.
+std::string pngWithOrientation(Pix* pix, int orientation) {
+  const std::string original = encoded(pix, IFF_PNG);
+  constexpr std::size_t kSignatureAndHeader = 8 + 25;
+  std::string png = original.substr(0, kSignatureAndHeader);
+  appendChunk(png, "eXIf", exifOf(orientation));
+  return png + original.substr(kSignatureAndHeader);
+}
+
+std::string webpWithOrientation(Pix* pix, int orientation) {
+  const std::string original = encoded(pix, IFF_WEBP);
+  const std::string exif = exifOf(orientation);
+  const WebPData image{reinterpret_cast<const std::uint8_t*>(original.data()), original.size()};
+  const WebPData exifChunk{reinterpret_cast<const std::uint8_t*>(exif.data()), exif.size()};
+  WebPMux* mux = WebPMuxCreate(&image, 1);
+  WebPData assembled{};
+  const bool ok = mux != nullptr && WebPMuxSetChunk(mux, "EXIF", &exifChunk, 1) == WEBP_MUX_OK &&
+                  WebPMuxAssemble(mux, &assembled) == WEBP_MUX_OK;
+  WebPMuxDelete(mux);
+  require(ok, "cannot add the EXIF chunk");
+  std::string webp(reinterpret_cast<const char*>(assembled.bytes), assembled.size);
+  WebPDataClear(&assembled);
+  return webp;
+}
+
+void writeTiffWithOrientation(Pix* pix, int orientation, const std::filesystem::path& target) {
+  const PixHandle grey{pixConvertTo8(pix, 0)};
+  const auto width = static_cast<std::uint32_t>(pixGetWidth(grey.get()));
+  const auto height = static_cast<std::uint32_t>(pixGetHeight(grey.get()));
+  TIFF* tiff = TIFFOpen(target.c_str(), "w");
+  require(tiff != nullptr, "cannot write the TIFF");
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
+  TIFFSetField(tiff, TIFFTAG_ORIENTATION, orientation);
+  std::vector<std::uint8_t> row(width);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      l_uint32 value = 0;
+      pixGetPixel(grey.get(), static_cast<l_int32>(x), static_cast<l_int32>(y), &value);
+      row[x] = static_cast<std::uint8_t>(value);
+    }
+    TIFFWriteScanline(tiff, row.data(), y, 0);
+  }
+  TIFFClose(tiff);
+}
+
 }  // namespace
+
+std::string tiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries) {
+  std::string tiff = bigEndian ? "MM" : "II";
+  putInteger(tiff, 42, 2, bigEndian);
+  putInteger(tiff, 8, 4, bigEndian);  // the first directory right after the header
+  putInteger(tiff, static_cast<std::uint32_t>(entries.size()), 2, bigEndian);
+  for (const TiffEntry& entry : entries) {
+    putInteger(tiff, entry.tag, 2, bigEndian);
+    putInteger(tiff, entry.type, 2, bigEndian);
+    putInteger(tiff, entry.count, 4, bigEndian);
+    if (entry.type == 3) {
+      putInteger(tiff, entry.value, 2, bigEndian);
+      putInteger(tiff, 0, 2, bigEndian);
+    } else {
+      putInteger(tiff, entry.value, 4, bigEndian);
+    }
+  }
+  putInteger(tiff, 0, 4, bigEndian);  // no next directory
+  return tiff;
+}
+
+void writeWithOrientation(Pix* stored, const std::string& format, int orientation,
+                          const std::filesystem::path& target) {
+  if (format == "heic") {
+    writeHeic(stored, target, orientation);
+  } else if (format == "tif") {
+    writeTiffWithOrientation(stored, orientation, target);
+  } else {
+    const std::map<std::string, std::string (*)(Pix*, int)> kWriters{
+        {"jpg", jpegWithOrientation}, {"png", pngWithOrientation}, {"webp", webpWithOrientation}};
+    std::ofstream(target, std::ios::binary) << kWriters.at(format)(stored, orientation);
+  }
+}
 
 void convertImage(const std::filesystem::path& source, const std::string& format,
                   const std::filesystem::path& target) {

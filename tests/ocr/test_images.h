@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
+
+struct Pix;
 
 namespace mivo::ocr::testing {
 
@@ -18,6 +22,23 @@ void writeTwoPageTiff(const std::filesystem::path& firstPage,
 // The picture at `page` above the one at `banner`, whose light ground
 // becomes mid grey: dark text on a grey band, as report covers have.
 void writeWithBannerBelow(const std::filesystem::path& page, const std::filesystem::path& banner,
+                          const std::filesystem::path& target);
+
+// One entry of a TIFF directory; a SHORT value (type 3) fills the first two
+// bytes of the value field.
+struct TiffEntry {
+  std::uint16_t tag = 0;
+  std::uint16_t type = 0;
+  std::uint32_t count = 0;
+  std::uint32_t value = 0;
+};
+
+// A TIFF structure, as EXIF data is, whose first directory holds `entries`.
+std::string tiffStructure(bool bigEndian, const std::vector<TiffEntry>& entries);
+
+// `stored` as the pixels of a "jpg", "png", "webp", "tif" or "heic" file that
+// records the EXIF orientation `orientation` the way its format does.
+void writeWithOrientation(Pix* stored, const std::string& format, int orientation,
                           const std::filesystem::path& target);
 
 // A white RGB image without any text.

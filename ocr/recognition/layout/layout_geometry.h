@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recognition/layout/median.h"
 #include "recognition/text_line.h"
 
 #include <algorithm>
@@ -25,15 +26,5 @@ inline PixelBox unite(const PixelBox& a, const PixelBox& b) {
 
 inline double centreX(const PixelBox& box) { return (box.left + box.right) / 2.0; }
 inline double centreY(const PixelBox& box) { return (box.top + box.bottom) / 2.0; }
-
-// Upper median; 0 for no values.
-inline double median(std::vector<double> values) {
-  if (values.empty()) {
-    return 0.0;
-  }
-  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-  std::nth_element(values.begin(), middle, values.end());
-  return *middle;
-}
 
 }  // namespace mivo::ocr

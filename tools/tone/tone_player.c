@@ -1,4 +1,4 @@
-/* A foreign player for the capture tests and the benchmark:
+/* A foreign player for the demo, the capture tests and the benchmark:
  *   tone_player FREQUENCY SECONDS [PERIOD_MS [AMPLITUDE [LAYOUT [TONE_CHANNELS]]]]
  * A continuous tone, or with PERIOD_MS > 0 bursts of 20 ms at that period,
  * printing "onset <ns>" (CLOCK_MONOTONIC) for each. AMPLITUDE defaults to

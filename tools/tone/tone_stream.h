@@ -2,8 +2,8 @@
  * by the session manager to the default output. In click mode it plays
  * silence with a short burst at every period and reports the moment each
  * burst was written. */
-#ifndef MIVO_TESTS_TONE_STREAM_H
-#define MIVO_TESTS_TONE_STREAM_H
+#ifndef MIVO_TOOLS_TONE_STREAM_H
+#define MIVO_TOOLS_TONE_STREAM_H
 
 #include <stdint.h>
 
