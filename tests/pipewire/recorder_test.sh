@@ -88,12 +88,19 @@ pactl set-default-sink A
 
 # Across a switch from 48 to 96 kHz the file keeps 48 kHz, its length and
 # the tone's pitch (sox's zero-crossing estimate: an octave off is 220 or 880).
+# A sink that has not run yet has no format, so its rate is unknown and the
+# capture would stay at 48 kHz: a silent stream keeps C96 running first.
 module="$(pactl load-module module-null-sink sink_name=C96 rate=96000 channels=2)"
+sox -n -r 96000 -c 2 "$work/silence96.wav" synth 12 sine 440 vol 0
+pw-play --target C96 "$work/silence96.wav" &
+silence_pid=$!
+for _ in $(seq 200); do pactl list short sinks | grep -q "C96.*RUNNING" && break; sleep 0.05; done
 "$recorder" 6 "$work/switch.wav" >"$work/switch-out.txt" 2>"$work/switch-err.txt" &
 recorder_pid=$!
 sleep 2
 pactl set-default-sink C96
 wait "$recorder_pid" || fail "the recorder across a rate switch exited with $?"
+kill "$silence_pid" 2>/dev/null; wait "$silence_pid" 2>/dev/null || true
 pactl set-default-sink A
 pactl unload-module "$module"
 grep -q "now runs at 96000 Hz" "$work/switch-err.txt" || fail "the output's rate never changed"
