@@ -80,7 +80,9 @@ std::int32_t startCapture(void* ctx, mivo_frame_callback onFrame, mivo_stopped_c
     return MIVO_TAP_ALREADY_CAPTURING;
   }
   const std::int32_t rc = startRegistered(capture);
-  if (rc != MIVO_TAP_OK) {
+  // A concurrent stop makes a build that waits for the server give up: its
+  // failure is the stop's doing, and is reported as such.
+  if (rc != MIVO_TAP_OK && isCurrent(capture)) {
     unregisterIfCurrent(capture);
     return rc;
   }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "last_error.h"
 #include "platform/system_log.h"
 
 namespace mivo::capture {
@@ -29,7 +30,22 @@ std::int32_t TapCapture::start() {
     logLine("output-change listener installed=" +
             std::string(outputListenerInstalled ? "true" : "false") +
             " status=" + std::to_string(status),
-            outputListenerInstalled ? platform::LogPriority::routine : platform::LogPriority::warning);
+            outputListenerInstalled ? platform::LogPriority::routine
+                                    : platform::LogPriority::failure);
+    // The listener is how a capture hears of a new output and of a server
+    // that went away and came back: without it a capture would fall silent
+    // at the first such change and never tell the host.
+    if (status == audio::kErrNotRunning) {
+      // Without a server no stage can be made; hosts know that as the first one failing.
+      setLastError("no sound server answers");
+      return MIVO_TAP_TAP_FAILED;
+    }
+    if (!outputListenerInstalled) {
+      const std::string text = "could not follow the default output device: " +
+                               std::to_string(status);
+      setLastError(text.c_str());
+      return MIVO_TAP_AGGREGATE_FAILED;
+    }
   }
   std::int32_t rc = 0;
   ioQueue.sync([&] {
@@ -51,6 +67,13 @@ void TapCapture::stop() {
   // Already here, not only after the teardown: a rebuild that is failing
   // right now must not call onStopped any more.
   hostCallbacksEnabled.store(false);
+  // A build in progress may be waiting for a server that does not answer:
+  // it gives up, and so do the teardown's waits, so stop returns promptly.
+  hardware.abandonWaits();
+  struct ResumeWaits {
+    audio::AudioHardware& hardware;
+    ~ResumeWaits() { hardware.resumeWaits(); }
+  } resumeWaits{hardware};
   ioQueue.sync([&] {
     isActive = false;
     teardownLocked();

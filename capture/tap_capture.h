@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -59,10 +60,16 @@ class TapCapture : public std::enable_shared_from_this<TapCapture> {
   std::int32_t buildAndStartLocked();
   void teardownLocked();
   void rebuildCheckLocked();
+  // Whether an attempt on outputUID must wait for the retry timer.
+  bool mustWaitForRetryLocked(const std::string& outputUID) const;
+  void rebuildFailedLocked(std::int32_t rc, const std::string& outputUID);
+  void scheduleRetryLocked(std::chrono::milliseconds pause);
+  // A cycle of the chain built as generation arrived (callbackQueue).
+  void noteCycleOfChain(std::uint32_t generation);
   // Host thread. Returns once no callback of this capture runs or will run.
   void endHostCallbacks();
   const audio::PropertyListenerBlock& outputListener();
-  audio::IOBlock makeIOBlock();
+  audio::IOBlock makeIOBlock(std::uint32_t generation);
   // The failure's text goes to the last-error slot; returns code.
   std::int32_t failBuild(std::int32_t code, const std::string& text);
 
@@ -76,6 +83,18 @@ class TapCapture : public std::enable_shared_from_this<TapCapture> {
   // Written by the build on ioQueue while IO cycles read it on callbackQueue.
   std::atomic<std::int32_t> cachedRate{kFallbackRate};
   bool isActive = false;
+  // After a failed rebuild (ioQueue only): the output it was for, and when
+  // and after what pause the timer tries again.
+  std::optional<std::string> failedOutputUID;
+  std::chrono::steady_clock::time_point nextAttemptAt{};
+  std::chrono::milliseconds retryPause{0};
+  bool retryScheduled = false;
+  // Set on ioQueue when the host was told that the capture went silent;
+  // cleared on callbackQueue by the first cycle of a chain built since.
+  std::atomic<bool> silenceReported{false};
+  // Counts the builds (ioQueue); each IO block knows its own, so that a
+  // late cycle of a chain already torn down cannot end a silence.
+  std::atomic<std::uint32_t> chainGeneration{0};
   // Written on callbackQueue; read by stop and tests.
   std::atomic<std::int64_t> callbackCount{0};
   bool loggedFirstCallback = false;

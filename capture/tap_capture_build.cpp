@@ -109,6 +109,9 @@ std::int32_t TapCapture::failBuild(std::int32_t code, const std::string& text) {
 }
 
 std::int32_t TapCapture::buildAndStartLocked() {
+  // Counted also by a build that fails early: the chain before it is gone.
+  const std::uint32_t generation = chainGeneration.load() + 1;
+  chainGeneration.store(generation);
   const AudioObjectID processObject = ownProcessObject(hardware);
   if (processObject == audio::kAudioObjectUnknown)
     return failBuild(kTapStageFailed, "could not translate own PID to a process object");
@@ -142,7 +145,8 @@ std::int32_t TapCapture::buildAndStartLocked() {
                      "AudioHardwareCreateAggregateDevice failed: " + std::to_string(status));
   }
 
-  status = hardware.createIOProcIDWithBlock(&ioProcID, aggregateID, callbackQueue, makeIOBlock());
+  status = hardware.createIOProcIDWithBlock(&ioProcID, aggregateID, callbackQueue,
+                                            makeIOBlock(generation));
   logLine("ioproc register status=" + std::to_string(status), statusPriority(status));
   if (status != kNoErr || ioProcID == nullptr) {
     teardownLocked();

@@ -10,14 +10,24 @@ namespace {
 constexpr std::int64_t kLogEveryCycles = 1500;
 }
 
-audio::IOBlock TapCapture::makeIOBlock() {
+audio::IOBlock TapCapture::makeIOBlock(std::uint32_t generation) {
   // Weak: a registered block never keeps the capture alive; the strong
   // reference taken here lasts exactly one cycle.
-  return [weak = weak_from_this()](const audio::AudioTimeStamp*, const audio::AudioBufferList* input,
-                                   const audio::AudioTimeStamp*, audio::AudioBufferList*,
-                                   const audio::AudioTimeStamp*) {
-    if (auto self = weak.lock()) self->handleLocked(input);
+  return [weak = weak_from_this(), generation](
+             const audio::AudioTimeStamp*, const audio::AudioBufferList* input,
+             const audio::AudioTimeStamp*, audio::AudioBufferList*, const audio::AudioTimeStamp*) {
+    if (auto self = weak.lock()) {
+      self->noteCycleOfChain(generation);
+      self->handleLocked(input);
+    }
   };
+}
+
+void TapCapture::noteCycleOfChain(std::uint32_t generation) {
+  // Frames flow again: a later loss is news to the host once more.
+  if (silenceReported.load(std::memory_order_relaxed) &&
+      generation == chainGeneration.load(std::memory_order_relaxed))
+    silenceReported.store(false, std::memory_order_relaxed);
 }
 
 void TapCapture::handleLocked(const audio::AudioBufferList* input) {

@@ -175,6 +175,13 @@ class AudioHardware {
   virtual OSStatus removePropertyListener(AudioObjectID object, const PropertyAddress& address,
                                           platform::SerialQueue& queue,
                                           const PropertyListenerBlock& listener) = 0;
+
+  // From abandonWaits() until the matching resumeWaits() (pairs may nest),
+  // a call that waits for the sound system (an answer, a connection, a
+  // node's removal) gives up at once and fails, also one already waiting:
+  // a stop must not be held up by a server that does not answer. Any thread.
+  virtual void abandonWaits() = 0;
+  virtual void resumeWaits() = 0;
 };
 
 // The backend this build of the library runs on; defined by exactly one

@@ -1,12 +1,21 @@
 #include "platform/serial_queue.h"
 
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstdint>
+#include <ctime>
+
 #include <deque>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace mivo::platform {
 
@@ -26,19 +35,43 @@ void nameCurrentThread(const std::string& label) {
 }
 }  // namespace
 
+// The worker sleeps on a futex word that every submission and every ring
+// advances, so that a ring needs no lock: a change made before the word
+// moved is seen by the worker, which reads the word before it looks for work.
 struct SerialQueue::State {
   std::mutex mutex;
-  std::condition_variable wake;
+  std::atomic<std::uint32_t> wakeWord{0};
   std::deque<std::function<void()>> items;
+  std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> delayed;
+  std::vector<std::shared_ptr<Bell>> bells;
   bool closing = false;
   std::thread::id workerID;
+
+  void wakeUp() {
+    wakeWord.fetch_add(1);
+    syscall(SYS_futex, &wakeWord, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  }
 
   // Ends when closing and nothing is left, so queued work is never dropped.
   void run() {
     std::unique_lock lock(mutex);
     for (;;) {
-      wake.wait(lock, [&] { return closing || !items.empty(); });
-      if (items.empty()) return;
+      const std::uint32_t seen = wakeWord.load();
+      queueDueWork();
+      if (std::shared_ptr<Bell> bell = takeRungBell()) {
+        lock.unlock();
+        runGuarded(bell->work_);
+        bell = nullptr;
+        lock.lock();
+        continue;
+      }
+      if (items.empty()) {
+        if (closing) return;
+        lock.unlock();
+        sleepUnlessWoken(seen);
+        lock.lock();
+        continue;
+      }
       auto item = std::move(items.front());
       items.pop_front();
       lock.unlock();
@@ -47,8 +80,60 @@ struct SerialQueue::State {
       lock.lock();
     }
   }
+
+  // With the mutex held.
+  std::shared_ptr<Bell> takeRungBell() {
+    for (const auto& bell : bells)
+      if (bell->rung_.exchange(false)) return bell;
+    return nullptr;
+  }
+
+  // Without the mutex: until the word moves on from seen, or the next
+  // delayed work is due.
+  void sleepUnlessWoken(std::uint32_t seen) {
+    timespec timeout{};
+    const timespec* limit = nullptr;
+    {
+      std::lock_guard lock(mutex);
+      if (!delayed.empty()) {
+        const auto wait = std::max(delayed.begin()->first - std::chrono::steady_clock::now(),
+                                   std::chrono::steady_clock::duration::zero());
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+        timeout.tv_sec = time_t(ns / 1000000000);
+        timeout.tv_nsec = long(ns % 1000000000);
+        limit = &timeout;
+      }
+    }
+    syscall(SYS_futex, &wakeWord, FUTEX_WAIT_PRIVATE, seen, limit, nullptr, 0);
+  }
+
+  void queueDueWork() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!delayed.empty() && delayed.begin()->first <= now) {
+      items.push_back(std::move(delayed.begin()->second));
+      delayed.erase(delayed.begin());
+    }
+  }
 };
 
+SerialQueue::Bell::Bell(std::shared_ptr<State> state, std::function<void()> work)
+    : state_(std::move(state)), work_(std::move(work)) {}
+
+void SerialQueue::Bell::ring() {
+  if (!rung_.exchange(true)) state_->wakeUp();
+}
+
+void SerialQueue::Bell::cancel() {
+  std::lock_guard lock(state_->mutex);
+  std::erase_if(state_->bells, [this](const auto& bell) { return bell.get() == this; });
+}
+
+std::shared_ptr<SerialQueue::Bell> SerialQueue::addBell(std::function<void()> work) {
+  auto bell = std::make_shared<Bell>(state_, std::move(work));
+  std::lock_guard lock(state_->mutex);
+  state_->bells.push_back(bell);
+  return bell;
+}
 
 SerialQueue::SerialQueue(std::string label)
     : label_(std::move(label)), state_(std::make_shared<State>()) {
@@ -65,8 +150,9 @@ SerialQueue::~SerialQueue() {
   {
     std::lock_guard lock(state_->mutex);
     state_->closing = true;
-    state_->wake.notify_one();
+    state_->bells.clear();  // cancelled: each holds the state too
   }
+  state_->wakeUp();
   if (worker_.get_id() == std::this_thread::get_id())
     worker_.detach();  // the thread owns the state too and ends after the drain
   else
@@ -76,7 +162,13 @@ SerialQueue::~SerialQueue() {
 void SerialQueue::async(std::function<void()> work) {
   std::lock_guard lock(state_->mutex);
   state_->items.push_back(std::move(work));
-  state_->wake.notify_one();
+  state_->wakeUp();
+}
+
+void SerialQueue::asyncAfter(std::chrono::milliseconds delay, std::function<void()> work) {
+  std::lock_guard lock(state_->mutex);
+  state_->delayed.emplace(std::chrono::steady_clock::now() + delay, std::move(work));
+  state_->wakeUp();
 }
 
 void SerialQueue::sync(const std::function<void()>& work) {

@@ -3,8 +3,10 @@
  *
  *   mivo-recorder [SECONDS] [FILE]     default: 5 seconds into capture.wav
  *
- * The file is mono 32-bit float at the capture's sample rate, and replaces
- * FILE only once it is complete. Prints the sample rate, the frames
+ * The file is mono 32-bit float at the capture's first sample rate: when the
+ * output changes to a device of another rate, the cycles are converted back
+ * to it, so the file plays at the right speed throughout. It replaces FILE
+ * only once it is complete; the summary names it only then. Prints the sample rate, the frames
  * received and the peak level; on a terminal a live line shows the time and
  * the level. Tells on stderr when the capture went silent (its output device
  * was lost) and when frames came back; exits with 1 when it was still silent
@@ -29,6 +31,7 @@
 #include "float_wav.h"
 #include "mivo_capture.h"
 #include "output_file.h"
+#include "rate_converter.h"
 #include "status_line.h"
 
 static volatile sig_atomic_t interrupted = 0;
@@ -48,14 +51,16 @@ struct recording {
   uint64_t frames;
   float peak;
   float recent_peak; /* since the status line last showed it */
-  int32_t sample_rate;
+  struct rate_converter converter; /* the audio thread's, then the main thread's */
+  atomic_int rate; /* of the last cycle */
   atomic_int silent;
   atomic_int silence_notice;
   atomic_int resume_notice;
 };
 
-static void keep_frames(struct recording* rec, const float* samples, int32_t frame_count) {
-  size_t needed = rec->pending_count + (size_t)frame_count;
+/* Appends samples to those waiting for the main thread. */
+static void keep_samples(struct recording* rec, const float* samples, size_t count) {
+  size_t needed = rec->pending_count + count;
   if (needed > rec->pending_capacity) {
     size_t capacity = needed * 2;
     float* grown = realloc(rec->pending, capacity * sizeof *grown);
@@ -66,8 +71,11 @@ static void keep_frames(struct recording* rec, const float* samples, int32_t fra
     rec->pending = grown;
     rec->pending_capacity = capacity;
   }
-  memcpy(rec->pending + rec->pending_count, samples, (size_t)frame_count * sizeof *samples);
+  if (count > 0) memcpy(rec->pending + rec->pending_count, samples, count * sizeof *samples);
   rec->pending_count = needed;
+}
+
+static void note_levels(struct recording* rec, const float* samples, int32_t frame_count) {
   for (int32_t i = 0; i < frame_count; i++)
     if (fabsf(samples[i]) > rec->recent_peak) rec->recent_peak = fabsf(samples[i]);
   if (rec->recent_peak > rec->peak) rec->peak = rec->recent_peak;
@@ -79,9 +87,18 @@ static void on_frame(void* ctx, uint8_t source, const float* samples, int32_t fr
   (void)source;
   struct recording* rec = ctx;
   if (atomic_exchange(&rec->silent, 0)) atomic_store(&rec->resume_notice, 1);
+  atomic_store(&rec->rate, sample_rate);
+  /* Converted here, on the audio thread, which the converter belongs to
+   * until the capture has stopped. */
+  const float* converted = NULL;
+  size_t converted_count = 0;
+  int conversion_failed = rate_converter_convert(&rec->converter, sample_rate, samples,
+                                                 (size_t)frame_count, &converted,
+                                                 &converted_count) != 0;
   pthread_mutex_lock(&rec->lock);
-  keep_frames(rec, samples, frame_count);
-  rec->sample_rate = sample_rate;
+  note_levels(rec, samples, frame_count);
+  if (conversion_failed) rec->out_of_memory = 1;
+  keep_samples(rec, converted, converted_count);
   pthread_mutex_unlock(&rec->lock);
 }
 
@@ -110,7 +127,17 @@ static float take_recent_peak(struct recording* rec) {
   return peak;
 }
 
-static void print_notices(struct recording* rec, FILE* terminal) {
+static void print_notices(struct recording* rec, FILE* terminal, int32_t* shown_rate) {
+  int32_t rate = atomic_load(&rec->rate);
+  if (rate != *shown_rate && rate > 0) {
+    if (*shown_rate > 0) {
+      if (terminal != NULL) status_line_clear(terminal);
+      fprintf(stderr,
+              "mivo-recorder: the output now runs at %d Hz; the file keeps its first rate\n",
+              (int)rate);
+    }
+    *shown_rate = rate;
+  }
   if (atomic_exchange(&rec->silence_notice, 0)) {
     if (terminal != NULL) status_line_clear(terminal);
     fprintf(stderr, "mivo-recorder: capture went silent (output device lost); waiting for one\n");
@@ -163,27 +190,33 @@ static int record(struct recording* rec, FILE* file, double seconds, uint64_t* w
   struct timespec tick = {0, 100 * 1000 * 1000};
   double start = monotonic_seconds();
   double now = start;
+  int32_t shown_rate = 0;
   while (now - start < seconds && !interrupted && !write_failed) {
     nanosleep(&tick, NULL);
     write_failed = drain(rec, file, written) != 0;
-    print_notices(rec, terminal);
+    print_notices(rec, terminal, &shown_rate);
     now = monotonic_seconds();
     if (terminal != NULL) status_line_show(terminal, now - start, seconds, take_recent_peak(rec));
   }
   if (terminal != NULL) status_line_clear(terminal);
   mivo_tap_stop();
-  /* No callback runs once the stop has returned. */
+  /* No callback runs once the stop has returned: the converter is ours now. */
+  const float* rest = NULL;
+  size_t rest_count = 0;
+  if (rate_converter_finish(&rec->converter, &rest, &rest_count) != 0) rec->out_of_memory = 1;
+  keep_samples(rec, rest, rest_count);
   write_failed = write_failed || drain(rec, file, written) != 0;
-  print_notices(rec, NULL);
+  print_notices(rec, NULL, &shown_rate);
   return write_failed ? -1 : 0;
 }
 
 static void print_summary(const struct recording* rec, const char* path, int32_t rate,
-                          uint64_t written) {
+                          uint64_t written, int file_written) {
   printf("sample rate: %d Hz\n", (int)rate);
   printf("frames received: %llu\n", (unsigned long long)rec->frames);
   printf("peak: %.4f\n", (double)rec->peak);
-  printf("file: %s (%.2f s of mono float32)\n", path, (double)written / rate);
+  if (file_written)
+    printf("file: %s (%.2f s of mono float32)\n", path, (double)written / rate);
 }
 
 int main(int argc, char** argv) {
@@ -210,9 +243,11 @@ int main(int argc, char** argv) {
   struct recording rec;
   memset(&rec, 0, sizeof rec);
   pthread_mutex_init(&rec.lock, NULL);
+  atomic_init(&rec.rate, 0);
   atomic_init(&rec.silent, 0);
   atomic_init(&rec.silence_notice, 0);
   atomic_init(&rec.resume_notice, 0);
+  rate_converter_init(&rec.converter);
   catch_interrupts();
 
   int32_t status = mivo_tap_start(&rec, on_frame, on_stopped);
@@ -221,6 +256,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "mivo-recorder: capture did not start (status %d): %s\n", (int)status,
             error != NULL ? error : "unknown");
     output_file_discard(&out);
+    rate_converter_free(&rec.converter);
     return 1;
   }
   fprintf(stderr, "mivo-recorder: recording %.1f s into %s (Ctrl-C stops early)\n", seconds, path);
@@ -228,13 +264,14 @@ int main(int argc, char** argv) {
   uint64_t written = 0;
   int failed = record(&rec, out.stream, seconds, &written) != 0;
   if (interrupted) fprintf(stderr, "mivo-recorder: interrupted, stopped cleanly\n");
-  int32_t rate = rec.sample_rate > 0 ? rec.sample_rate : 48000;
+  int32_t rate = rec.converter.file_rate > 0 ? rec.converter.file_rate : 48000;
   failed = failed || float_wav_write_header(out.stream, (uint32_t)rate, written) != 0;
   if (failed)
     output_file_discard(&out);
   else
     failed = output_file_commit(&out) != 0;
-  print_summary(&rec, path, rate, written);
+  print_summary(&rec, path, rate, written, !failed);
+  rate_converter_free(&rec.converter);
   free(rec.pending);
   pthread_mutex_destroy(&rec.lock);
   if (rec.out_of_memory) fprintf(stderr, "mivo-recorder: out of memory, frames were dropped\n");

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The shared library exports exactly its three C functions.
+# The shared library exports exactly its three C functions, and stays mapped
+# after a host's dlclose (its threads outlive the last stop).
 set -euo pipefail
 library=$1
 expected=$'mivo_capture_last_error\nmivo_tap_start\nmivo_tap_stop'
@@ -11,4 +12,6 @@ if [ "$actual" != "$expected" ]; then
 fi
 soname=$(objdump -p "$library" | awk '/SONAME/ {print $2}')
 [[ "$soname" == libmivo_capture.so.* ]] || { echo "unexpected SONAME: $soname"; exit 1; }
+readelf -d "$library" | grep -q 'Flags:.*NODELETE' ||
+  { echo "not linked with -z nodelete"; exit 1; }
 echo "exports OK: $(echo "$actual" | tr '\n' ' ')(SONAME $soname)"

@@ -30,6 +30,15 @@ class FollowerTest : public CaptureTest {
     capture->flushQueues();
   }
 
+  bool waitForLogged(const std::string& message, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!logContains(message)) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
+
   const std::string arrow = " \xE2\x86\x92 ";
   const std::string dash = " \xE2\x80\x94 ";
   Host host;
@@ -132,13 +141,55 @@ TEST_F(FollowerTest, UnboundCaptureRecoversOnALaterChange) {
   EXPECT_EQ(host.stoppedCount(), 1);
 }
 
-TEST_F(FollowerTest, UnboundCaptureFailingAgainCallsStoppedAgain) {
+// The stopped callback marks the change from capturing to silent: once per
+// loss, and again only after frames flowed in between.
+TEST_F(FollowerTest, StoppedIsCalledOncePerLossAndAgainOnlyAfterFramesResumed) {
   addDefaultOutput("A");
   ASSERT_EQ(startCapture(), 0);
   switchTo(sim().addOutputDevice({"B", 48000, false}));
   switchTo(sim().addOutputDevice({"C", 48000, false}));
-  EXPECT_EQ(host.stoppedCount(), 2);
-  EXPECT_EQ(countLoggedStartingWith("default output changed ?"), 1u);
+  EXPECT_EQ(host.stoppedCount(), 1) << "a second failure while silent";
+  EXPECT_EQ(countLoggedStartingWith("rebuild FAILED"), 1u);
+  EXPECT_EQ(countLoggedStartingWith("rebuild failed again rc=7"), 1u);
+
+  switchTo(sim().addOutputDevice({"D", 48000, true}));
+  switchTo(sim().addOutputDevice({"E", 48000, false}));
+  EXPECT_EQ(host.stoppedCount(), 1) << "rebuilt, but no frame came in between";
+
+  switchTo(sim().addOutputDevice({"F", 48000, true}));
+  sim().deliverCycles(1);
+  capture->flushQueues();
+  switchTo(sim().addOutputDevice({"G", 48000, false}));
+  EXPECT_EQ(host.stoppedCount(), 2) << "frames flowed, then a new loss";
+}
+
+// A refused build can itself cause the next notification (on PipeWire a
+// refused capture node is reported): that must not become a loop of builds.
+TEST_F(FollowerTest, AFailingRebuildIsRetriedOnAGrowingTimerNotOnEveryNotification) {
+  const auto a = addDefaultOutput("A");
+  ASSERT_EQ(startCapture(), 0);
+  sim().failUntilCleared(Operation::CreateAggregateDevice, -50);
+  sim().removeOutputDevice(a);
+  const auto back = sim().addOutputDevice({"A", 48000, true});
+  const auto began = std::chrono::steady_clock::now();
+  for (int notification = 0; notification < 50; ++notification) switchTo(back);
+  std::this_thread::sleep_for(800ms);
+  capture->flushQueues();
+  const auto elapsed = std::chrono::steady_clock::now() - began;
+  // The timer's attempts: at once, then after pauses doubling from 0.1 s.
+  std::size_t allowed = 0;
+  for (auto at : {0ms, 100ms, 300ms, 700ms, 1500ms, 3100ms, 5100ms, 7100ms})
+    if (at <= elapsed) ++allowed;
+  const std::size_t attempts = countLoggedStartingWith("default output changed");
+  EXPECT_GE(attempts, 2u) << "the timer never tried again";
+  EXPECT_LE(attempts, allowed) << "tried on notifications, not on the timer";
+  EXPECT_EQ(host.stoppedCount(), 1);
+
+  sim().clearFaults();
+  EXPECT_TRUE(waitForLogged("rebuild OK on A", 5s)) << "the timer never retried";
+  sim().deliverCycles(1);
+  EXPECT_EQ(host.frameCallCount(), 1);
+  EXPECT_EQ(host.stoppedCount(), 1);
 }
 
 TEST_F(FollowerTest, DeviceBackUnderTheSameUIDGetsANewChain) {

@@ -19,14 +19,21 @@ std::size_t countEntries(const std::vector<std::string>& journal, const std::str
   }));
 }
 
-TEST_F(LifecycleTest, FailedListenerRegistrationStillStartsAndStopRemovesNothing) {
+TEST_F(LifecycleTest, FailedListenerRegistrationFailsTheStartAndBuildsNothing) {
   addDefaultOutput("A");
   sim().failOnce(Operation::AddPropertyListener, -50);
   Host host;
-  EXPECT_EQ(host.start(), 0);
+  EXPECT_EQ(host.start(), MIVO_TAP_AGGREGATE_FAILED);
+  EXPECT_EQ(lastError(), "could not follow the default output device: -50");
   EXPECT_TRUE(logContains("output-change listener installed=false status=-50"));
+  EXPECT_EQ(countEntries(sim().journal(), "createProcessTap"), 0u);
   EXPECT_EQ(mivo_tap_stop(), 0);
   EXPECT_EQ(countEntries(sim().journal(), "removePropertyListener"), 0u);
+  EXPECT_EQ(host.start(), MIVO_TAP_OK) << "the failed start stayed registered";
+  mivo_tap_stop();
+  sim().failOnce(Operation::AddPropertyListener, audio::kErrNotRunning);
+  EXPECT_EQ(host.start(), MIVO_TAP_TAP_FAILED) << "no server: no stage can be made";
+  EXPECT_EQ(lastError(), "no sound server answers");
 }
 
 TEST_F(LifecycleTest, StopOfACaptureThatNeverBuiltMakesNoHardwareCall) {

@@ -7,6 +7,7 @@
 #include <future>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace mivo::platform {
@@ -63,6 +64,59 @@ TEST(SerialQueue, DestructionRunsWhatIsStillQueued) {
     for (int i = 0; i < 100; ++i) queue.async([&] { ran.fetch_add(1); });
   }
   EXPECT_EQ(ran.load(), 100);
+}
+
+TEST(SerialQueue, DelayedWorkRunsInDueOrderAfterItsDelayAndIsDroppedWithTheQueue) {
+  std::vector<int> order;
+  std::atomic<bool> droppedRan{false};
+  const auto submitted = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration firstAfter{};
+  {
+    SerialQueue queue("test.delayed");
+    queue.asyncAfter(60ms, [&] { order.push_back(2); });
+    queue.asyncAfter(30ms, [&] {
+      firstAfter = std::chrono::steady_clock::now() - submitted;
+      order.push_back(1);
+    });
+    queue.async([&] { order.push_back(0); });
+    std::promise<void> last;
+    queue.asyncAfter(90ms, [&] { last.set_value(); });
+    ASSERT_EQ(last.get_future().wait_for(10s), std::future_status::ready);
+    queue.asyncAfter(1h, [&] { droppedRan = true; });
+  }
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+  EXPECT_GE(firstAfter, 30ms);
+  EXPECT_FALSE(droppedRan);
+}
+
+TEST(SerialQueue, ABellWakesTheQueueRunsOnceForEarlierRingsAndNeverAfterCancel) {
+  SerialQueue queue("test.bell");
+  std::atomic<int> runs{0};
+  auto bell = queue.addBell([&] { runs.fetch_add(1); });
+  auto runsReach = [&](int count) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (runs.load() < count && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(1ms);
+    return runs.load() == count;
+  };
+  bell->ring();  // nothing else is submitted: the ring alone wakes the queue
+  EXPECT_TRUE(runsReach(1));
+
+  std::promise<void> holding, open;
+  queue.async([&] {
+    holding.set_value();
+    open.get_future().wait();
+  });
+  holding.get_future().wait();
+  for (int ring = 0; ring < 3; ++ring) bell->ring();
+  open.set_value();
+  queue.sync([] {});
+  EXPECT_EQ(runs.load(), 2) << "three rings during one busy stretch";
+
+  bell->cancel();
+  bell->ring();
+  queue.sync([] {});
+  EXPECT_EQ(runs.load(), 2) << "rang after cancel";
 }
 
 TEST(SerialQueue, CanBeDestroyedByAnItemRunningOnIt) {

@@ -3,7 +3,9 @@
 # pw-session.sh): a foreign tone is recorded; losing and regaining the output
 # is told on stderr; Ctrl-C stops cleanly and still writes the file; a host
 # killed while capturing leaves nothing on the server; a failed start leaves
-# an existing file as it was; a recording that ends silent fails.
+# an existing file as it was; a recording that ends silent fails; a switch
+# to an output of another rate keeps the file's rate and the tone's pitch; a
+# failed write names no file and fails.
 #   recorder_test.sh RECORDER TONE_PLAYER
 set -euo pipefail
 recorder="$1"
@@ -83,6 +85,42 @@ grep -q "interrupted, stopped cleanly" "$work/lost-err.txt" || fail "no clean st
 frames="$(field "frames received" "$work/lost-out.txt")"
 check_wav "$work/lost.wav" "$frames"
 pactl set-default-sink A
+
+# Across a switch from 48 to 96 kHz the file keeps 48 kHz, its length and
+# the tone's pitch (sox's zero-crossing estimate: an octave off is 220 or 880).
+# A sink that has not run yet has no format, so its rate is unknown and the
+# capture would stay at 48 kHz: a silent stream keeps C96 running first.
+module="$(pactl load-module module-null-sink sink_name=C96 rate=96000 channels=2)"
+sox -n -r 96000 -c 2 "$work/silence96.wav" synth 12 sine 440 vol 0
+pw-play --target C96 "$work/silence96.wav" &
+silence_pid=$!
+for _ in $(seq 200); do pactl list short sinks | grep -q "C96.*RUNNING" && break; sleep 0.05; done
+"$recorder" 6 "$work/switch.wav" >"$work/switch-out.txt" 2>"$work/switch-err.txt" &
+recorder_pid=$!
+sleep 2
+pactl set-default-sink C96
+wait "$recorder_pid" || fail "the recorder across a rate switch exited with $?"
+kill "$silence_pid" 2>/dev/null; wait "$silence_pid" 2>/dev/null || true
+pactl set-default-sink A
+pactl unload-module "$module"
+grep -q "now runs at 96000 Hz" "$work/switch-err.txt" || fail "the output's rate never changed"
+grep -qx "sample rate: 48000 Hz" "$work/switch-out.txt" || fail "the file left its first rate"
+awk -v d="$(soxi -D "$work/switch.wav")" 'BEGIN { exit !(d > 5.5 && d < 6.5) }' ||
+  fail "6 s recorded as $(soxi -D "$work/switch.wav") s"
+for stretch in "0.5 1" "3.5 2"; do
+  pitch="$(sox "$work/switch.wav" -n trim $stretch stat 2>&1 | awk '/Rough.*frequency/ {print $NF}')"
+  awk -v f="$pitch" 'BEGIN { exit !(f > 400 && f < 480) }' || fail "440 Hz at $stretch s reads as $pitch Hz"
+done
+
+# A write that fails (a file size limit stands in for a full disk) names no
+# file, leaves none, and fails.
+if (trap '' XFSZ; ulimit -f 64; exec "$recorder" 2 "$work/full.wav") >"$work/full-out.txt" \
+    2>"$work/full-err.txt"; then
+  fail "a recording whose writes failed exited with 0"
+fi
+if grep -q "^file:" "$work/full-out.txt"; then fail "a failed write printed its file line"; fi
+[[ ! -e "$work/full.wav" ]] || fail "a failed write left $work/full.wav"
+[[ -z "$(ls -A "$work" | grep '^\.\?full\.wav.')" ]] || fail "a failed write left its temporary file"
 
 # A host killed while capturing leaves no node or link of ours behind.
 "$recorder" 30 "$work/killed.wav" >/dev/null 2>&1 &

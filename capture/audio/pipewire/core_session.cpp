@@ -15,16 +15,13 @@ std::unique_ptr<CoreSession> CoreSession::open(ThreadLoop& loop, Events events) 
 }
 
 CoreSession::CoreSession(ThreadLoop& loop, Events events)
-    : loop_(loop),
-      events_(std::move(events)),
-      coreListener_(std::make_unique<spa_hook>()),
-      registryListener_(std::make_unique<spa_hook>()) {}
+    : loop_(loop), events_(std::move(events)) {}
 
 bool CoreSession::start() {
-  if (!connectWithRegistry(loop_, *this, core_, registry_, *coreListener_, *registryListener_))
-    return false;
+  if (!connection_.open(loop_, *this)) return false;
   alive_ = true;
-  graph_ = std::make_unique<GraphModel>(core_, registry_, [this] { scheduleReconcile(); });
+  graph_ = std::make_unique<GraphModel>(connection_.core(), connection_.registry(),
+                                        [this] { scheduleReconcile(); });
   DefaultOutputFollower::Events followerEvents;
   followerEvents.changed = [this] {
     if (inUse_ && events_.defaultOutputChanged) events_.defaultOutputChanged();
@@ -34,7 +31,7 @@ bool CoreSession::start() {
   if (follower_ == nullptr) return false;
   // The first round trip brings the globals (and binds what we follow); the
   // second the info of what was bound.
-  openSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+  openSeq_ = connection_.sync();
   return true;
 }
 
@@ -55,19 +52,11 @@ CoreSession::~CoreSession() {
   taps.clear();
   follower_.reset();
   graph_.reset();
-  if (registry_ != nullptr) {
-    spa_hook_remove(registryListener_.get());
-    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
-  }
-  if (core_ != nullptr) {
-    spa_hook_remove(coreListener_.get());
-    pw_core_disconnect(core_);
-  }
 }
 
 bool CoreSession::roundTrip(std::chrono::milliseconds timeout) {
   if (!alive_) return false;
-  int seq = pw_core_sync(core_, PW_ID_CORE, 0);
+  int seq = connection_.sync();
   return loop_.waitFor(timeout, [&] { return !alive_ || lastDoneSeq_ >= seq; }) && alive_;
 }
 
@@ -77,7 +66,7 @@ void CoreSession::scheduleReconcile() {
     reconcileAgain_ = true;
     return;
   }
-  reconcileSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+  reconcileSeq_ = connection_.sync();
 }
 
 void CoreSession::captureStreamChanged() {
@@ -101,7 +90,7 @@ void CoreSession::onDone(std::uint32_t id, int seq) {
   lastDoneSeq_ = seq;
   if (seq == openSeq_) {
     if (++openRoundTrips_ < 2) {
-      openSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+      openSeq_ = connection_.sync();
     } else {
       openSeq_ = -1;
       graphReadAt_ = Clock::now();

@@ -22,7 +22,6 @@
 
 struct pw_core;
 struct pw_registry;
-struct spa_hook;
 
 namespace mivo::audio::pipewire {
 
@@ -78,8 +77,8 @@ class CoreSession final : ServerEvents {
   bool hasTimedOut(Clock::time_point now) const;
   void markInUse() { inUse_ = true; }
 
-  pw_core* core() const { return core_; }
-  pw_registry* registry() const { return registry_; }
+  pw_core* core() const { return connection_.core(); }
+  pw_registry* registry() const { return connection_.registry(); }
   const GraphModel& graph() const { return *graph_; }
   DefaultOutputFollower& follower() { return *follower_; }
   const std::optional<std::string>& defaultSinkName() const { return follower_->sinkName(); }
@@ -107,10 +106,7 @@ class CoreSession final : ServerEvents {
 
   ThreadLoop& loop_;
   Events events_;
-  pw_core* core_ = nullptr;
-  pw_registry* registry_ = nullptr;
-  std::unique_ptr<spa_hook> coreListener_;
-  std::unique_ptr<spa_hook> registryListener_;
+  ServerConnection connection_;
   std::unique_ptr<GraphModel> graph_;
   std::unique_ptr<DefaultOutputFollower> follower_;
   bool alive_ = false;

@@ -60,7 +60,8 @@ struct DefaultOutputFollower::Binding {
       e.property = &Binding::onProperty;
       return e;
     }();
-    proxy = static_cast<pw_proxy*>(pw_registry_bind(owner->registry_, id, PW_TYPE_INTERFACE_Metadata,
+    proxy = static_cast<pw_proxy*>(pw_registry_bind(owner->connection_.registry(), id,
+                                                    PW_TYPE_INTERFACE_Metadata,
                                                     PW_VERSION_METADATA, 0));
     if (proxy != nullptr)
       pw_metadata_add_listener(reinterpret_cast<pw_metadata*>(proxy), &listener, &events, this);
@@ -93,17 +94,13 @@ std::unique_ptr<DefaultOutputFollower> DefaultOutputFollower::connect(ThreadLoop
 }
 
 DefaultOutputFollower::DefaultOutputFollower(ThreadLoop& loop, Events events)
-    : loop_(loop),
-      events_(std::move(events)),
-      coreListener_(std::make_unique<spa_hook>()),
-      registryListener_(std::make_unique<spa_hook>()) {}
+    : loop_(loop), events_(std::move(events)) {}
 
 bool DefaultOutputFollower::open() {
   probeTimer_ = std::make_unique<LoopTimer>(loop_, [this] { probeNow(); });
-  if (!connectWithRegistry(loop_, *this, core_, registry_, *coreListener_, *registryListener_))
-    return false;
+  if (!connection_.open(loop_, *this)) return false;
   alive_ = true;
-  readySeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+  readySeq_ = connection_.sync();
   return true;
 }
 
@@ -112,14 +109,6 @@ DefaultOutputFollower::~DefaultOutputFollower() {
   probeTimer_.reset();
   probe_.reset();
   metadata_.reset();
-  if (registry_ != nullptr) {
-    spa_hook_remove(registryListener_.get());
-    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
-  }
-  if (core_ != nullptr) {
-    spa_hook_remove(coreListener_.get());
-    pw_core_disconnect(core_);
-  }
 }
 
 void DefaultOutputFollower::onGlobal(std::uint32_t id, const char* type, const spa_dict* props) {
@@ -137,7 +126,7 @@ void DefaultOutputFollower::onGlobal(std::uint32_t id, const char* type, const s
   if (name == nullptr || std::strcmp(name, kDefaultMetadataName) != 0) return;
   metadataId_ = id;
   metadata_ = std::make_unique<Binding>(this, id, false);
-  bindSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+  bindSeq_ = connection_.sync();
 }
 
 void DefaultOutputFollower::onGlobalRemoved(std::uint32_t id) {
@@ -177,7 +166,7 @@ bool DefaultOutputFollower::probeNow() {
     return true;
   }
   probe_ = std::make_unique<Binding>(this, metadataId_, true);
-  probeSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+  probeSeq_ = connection_.sync();
   return true;
 }
 

@@ -97,10 +97,7 @@ class DefaultOutputFollower final : ServerEvents {
 
   ThreadLoop& loop_;
   Events events_;
-  pw_core* core_ = nullptr;
-  pw_registry* registry_ = nullptr;
-  std::unique_ptr<spa_hook> coreListener_;
-  std::unique_ptr<spa_hook> registryListener_;
+  ServerConnection connection_;
   std::unique_ptr<LoopTimer> probeTimer_;
   bool alive_ = false;
   bool ready_ = false;

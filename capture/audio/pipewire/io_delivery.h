@@ -1,19 +1,26 @@
 // Hands each cycle's samples to the IO blocks registered on a capture
-// stream, each on its own queue. The queue is touched only under the lock
-// that remove() also takes, so once remove() has returned nothing more is
-// submitted to that queue.
+// stream, each on its own queue.
 //
-// The processing thread neither allocates nor waits in the steady state:
-// each proc has a ring of cycle buffers made when it is added, and the
-// processing thread only tries the lock (a cycle that meets an add, start,
-// stop or removal in progress is not delivered).
+// The processing thread neither allocates, locks nor waits: it copies the
+// cycle into each running proc's preallocated ring (CycleRing) and rings the
+// proc's queue's bell, which drains the ring on the queue. A host slower than
+// real time loses whole cycles, counted and logged once per episode; memory
+// stays bounded and the graph never waits for the host.
+//
+// Changes of the procs (add, start, stop, removal) are rare and come from
+// the control side; a cycle that meets one in progress is not delivered.
+// Once remove() has returned no drain of that proc starts; one running
+// finishes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "audio/audio_hardware.h"
+#include "platform/serial_queue.h"
 
 namespace mivo::audio::pipewire {
 
@@ -34,16 +41,24 @@ class IoDelivery {
   void deliver(const float* interleaved, std::uint32_t frameCount, std::uint32_t channels);
 
  private:
-  class Ring;
+  class Handoff;
   struct Proc {
     std::uint32_t id = 0;
-    platform::SerialQueue* queue = nullptr;
-    Ring* ring = nullptr;  // one reference held by the proc
+    // Shared with the bell's work, which may be running when the proc goes.
+    std::shared_ptr<Handoff> handoff;
+    std::shared_ptr<platform::SerialQueue::Bell> bell;
     bool running = false;
   };
+  // Holds the control side's lock and keeps the processing thread out of
+  // procs_ for a scope.
+  class Change;
 
-  std::mutex mutex_;
+  std::mutex mutex_;  // the control side's
   std::vector<Proc> procs_;
+  // A Dekker pair: the processing thread reads procs_ only while it has
+  // announced itself in delivering_ and no change is announced in changing_.
+  std::atomic<bool> delivering_{false};
+  std::atomic<bool> changing_{false};
   double sampleTime_ = 0;  // the processing thread's alone
 };
 

@@ -46,143 +46,11 @@ AudioStreamBasicDescription describe(const NegotiatedFormat& format) {
 
 }  // namespace
 
-PipeWireAudioHardware::PipeWireAudioHardware() {
-  LoopLock lock(loop_);
-  reconnectTimer_ = std::make_unique<LoopTimer>(loop_, [this] { reconnectTick(); });
-}
-
-PipeWireAudioHardware::~PipeWireAudioHardware() {
-  LoopLock lock(loop_);
-  reconnectTimer_.reset();
-  // A binding of the default metadata must not go before its answer, or it
-  // deafens the server's other listeners (see DefaultOutputFollower).
-  loop_.waitFor(kReleaseTimeout, [&] { return discardable(session_) && discardable(opening_); });
-  opening_.reset();
-  session_.reset();
-}
-
-bool PipeWireAudioHardware::discardable(const std::unique_ptr<CoreSession>& session) {
-  return !session || !session->isAlive() || !session->follower().hasPendingBind();
-}
-
-std::unique_ptr<CoreSession> PipeWireAudioHardware::openSession() {
-  CoreSession::Events events;
-  events.defaultOutputChanged = [this] { listeners_.notify(kDefaultOutputDeviceAddress); };
-  events.captureNodeFailed = [this] {
-    if (!reconnecting_) listeners_.notify(kDefaultOutputDeviceAddress);
-  };
-  events.lost = [this] {
-    // Everything of the session is gone with the server: the listeners look
-    // again (and find their devices gone), and the backend connects again
-    // by itself for as long as someone listens.
-    if (!listeners_.empty()) {
-      lostOutput_ = lastLostOutput_ = outputOfLostSession();
-      reconnecting_ = true;
-      backoff_ = kFirstRetry;
-      reconnectTimer_->arm(kFirstRetry);
-    }
-    listeners_.notify(kDefaultOutputDeviceAddress);
-  };
-  return CoreSession::open(loop_, std::move(events));
-}
-
-// While the server is away, the output that the lost capture devices were
-// built on is reported as the default output once (and keeps its UID): a
-// capture then finds its device gone under an unchanged UID and rebuilds,
-// and that rebuild fails (there is no server) and tells the host that the
-// capture went silent.
-// Reporting no default output instead would leave a dead chain in place
-// without a word, as a capture does when the default output merely vanishes.
-std::optional<std::string> PipeWireAudioHardware::outputOfLostSession() const {
-  if (!session_) return std::nullopt;
-  for (const auto& [id, aggregate] : session_->aggregates)
-    if (!aggregate.removing) return aggregate.outputName;
-  return session_->defaultSinkName();
-}
-
-void PipeWireAudioHardware::putInUse() {
-  lostOutput_.reset();
-  lastLostOutput_.reset();
-  session_ = std::move(opening_);
-  session_->markInUse();
-  session_->follower().setProbing(!listeners_.empty());
-  reconnecting_ = false;
-  reconnectTimer_->disarm();
-  loop_.signal();
-}
-
-// On the loop thread, with the loop lock: one step of connecting again.
-// Sessions change only while no operation runs, since an operation may be
-// waiting (the loop lock released) with a session's objects in hand; so the
-// step is put off while one does.
-void PipeWireAudioHardware::reconnectTick() {
-  std::unique_lock operation(operations_, std::try_to_lock);
-  if (!operation.owns_lock()) {
-    reconnectTimer_->arm(kSettlePoll);
-    return;
-  }
-  if (!reconnecting_) return;
-  if (session_ && session_->isAlive()) {
-    reconnecting_ = false;
-    return;
-  }
-  session_.reset();  // lost with its server: nothing of it can deafen anybody
-  auto now = CoreSession::Clock::now();
-  bool wanted = !listeners_.empty();
-  if (opening_ && (!wanted || !opening_->isAlive() || opening_->hasTimedOut(now))) {
-    if (!discardable(opening_)) {
-      reconnectTimer_->arm(kSettlePoll);
-      return;
-    }
-    opening_.reset();
-  }
-  if (!wanted) {
-    reconnecting_ = false;  // nobody listens: the next operation connects
-    return;
-  }
-  if (!opening_) {
-    opening_ = openSession();
-    if (!opening_) {
-      reconnectTimer_->arm(backoff_);
-      backoff_ = std::min(backoff_ * 2, kLongestRetry);
-      return;
-    }
-  }
-  if (opening_->isSettled(now)) {
-    putInUse();
-    listeners_.notify(kDefaultOutputDeviceAddress);
-    return;
-  }
-  reconnectTimer_->arm(kSettlePoll);
-}
-
-CoreSession* PipeWireAudioHardware::connectedSession() {
-  if (CoreSession* session = liveSession()) return session;
-  // While the backend connects again by itself, operations do not wait for
-  // it: they find no server until the new session is in use.
-  if (reconnecting_) return nullptr;
-  session_.reset();
-  if (!opening_) opening_ = openSession();
-  if (!opening_) return nullptr;
-  auto settled = [&] {
-    return !opening_->isAlive() || opening_->isSettled(CoreSession::Clock::now());
-  };
-  loop_.waitFor(CoreSession::kConnectTimeout + CoreSession::kDefaultOutputTimeout, settled);
-  if (opening_->isAlive() && opening_->isSettled(CoreSession::Clock::now()))
-    putInUse();
-  else if (discardable(opening_))
-    opening_.reset();
-  return liveSession();
-}
-
-CoreSession* PipeWireAudioHardware::liveSession() {
-  return session_ && session_->isAlive() ? session_.get() : nullptr;
-}
-
 AggregateDevice* PipeWireAudioHardware::findAggregate(AudioObjectID device) {
-  if (!session_) return nullptr;
-  auto aggregate = session_->aggregates.find(device);
-  return aggregate == session_->aggregates.end() ? nullptr : &aggregate->second;
+  CoreSession* session = sessions_.current();
+  if (session == nullptr) return nullptr;
+  auto aggregate = session->aggregates.find(device);
+  return aggregate == session->aggregates.end() ? nullptr : &aggregate->second;
 }
 
 OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID object,
@@ -216,7 +84,7 @@ OSStatus PipeWireAudioHardware::readProcessObject(std::uint32_t qualifierSize,
                                                   const void* qualifier,
                                                   std::uint32_t* ioDataSize, void* outData) {
   if (qualifier == nullptr || qualifierSize != sizeof(std::int32_t)) return kErrParam;
-  if (connectedSession() == nullptr) return kErrNotRunning;
+  if (sessions_.connected() == nullptr) return kErrNotRunning;
   std::int32_t pid = 0;
   std::memcpy(&pid, qualifier, sizeof pid);
   if (pid <= 0) return writeValue(kAudioObjectUnknown, ioDataSize, outData);
@@ -224,12 +92,12 @@ OSStatus PipeWireAudioHardware::readProcessObject(std::uint32_t qualifierSize,
 }
 
 OSStatus PipeWireAudioHardware::readDefaultOutput(std::uint32_t* ioDataSize, void* outData) {
-  CoreSession* session = connectedSession();
+  CoreSession* session = sessions_.connected();
   if (session == nullptr) {
     // Reported once: the first look after the loss finds its chain dead; any
     // later one finds no default output and leaves the capture as it is.
-    if (reconnecting_ && lostOutput_)
-      return writeValue(ids_.device(*std::exchange(lostOutput_, std::nullopt)), ioDataSize, outData);
+    if (auto lost = sessions_.takeLostOutput())
+      return writeValue(ids_.device(*lost), ioDataSize, outData);
     return kErrNotRunning;
   }
   if (listeners_.empty()) lookAfresh(*session);
@@ -257,9 +125,9 @@ void PipeWireAudioHardware::lookAfresh(CoreSession& session) {
 OSStatus PipeWireAudioHardware::readDeviceUID(AudioObjectID object, std::uint32_t* ioDataSize,
                                               void* outData) {
   if (*ioDataSize < sizeof(StringRef)) return kErrBadPropertySize;
-  CoreSession* session = liveSession();
+  CoreSession* session = sessions_.live();
   const std::string* name = ids_.deviceName(object);
-  if (session == nullptr && !(reconnecting_ && name != nullptr && lastLostOutput_ == *name))
+  if (session == nullptr && !(name != nullptr && sessions_.isLostOutput(*name)))
     return kErrNotRunning;
   std::string uid;
   if (session == nullptr) {
@@ -283,7 +151,7 @@ OSStatus PipeWireAudioHardware::readDeviceUID(AudioObjectID object, std::uint32_
 
 OSStatus PipeWireAudioHardware::readStreamFormat(AudioObjectID object, std::uint32_t* ioDataSize,
                                                  void* outData) {
-  AggregateDevice* aggregate = liveSession() != nullptr ? findAggregate(object) : nullptr;
+  AggregateDevice* aggregate = sessions_.live() != nullptr ? findAggregate(object) : nullptr;
   if (aggregate == nullptr) return kErrBadObject;
   const auto& format = aggregate->stream->format();
   if (!format) return kErrNotRunning;
@@ -292,7 +160,7 @@ OSStatus PipeWireAudioHardware::readStreamFormat(AudioObjectID object, std::uint
 
 OSStatus PipeWireAudioHardware::readNominalRate(AudioObjectID object, std::uint32_t* ioDataSize,
                                                 void* outData) {
-  CoreSession* session = liveSession();
+  CoreSession* session = sessions_.live();
   AggregateDevice* aggregate = session != nullptr ? findAggregate(object) : nullptr;
   if (aggregate == nullptr) return kErrBadObject;
   const auto& format = aggregate->stream->format();
@@ -307,7 +175,7 @@ OSStatus PipeWireAudioHardware::createProcessTap(const TapDescription& descripti
   *outTapID = kAudioObjectUnknown;
   std::lock_guard operation(operations_);
   LoopLock lock(loop_);
-  CoreSession* session = liveSession();
+  CoreSession* session = sessions_.live();
   if (session == nullptr) return kErrNotRunning;
   if (description.uuid.empty()) return kErrParam;
   std::vector<pid_t> excluded;
@@ -332,13 +200,13 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const PropertyValue& descr
   if (!request) return kErrParam;
   std::lock_guard operation(operations_);
   LoopLock lock(loop_);
-  CoreSession* session = liveSession();
+  CoreSession* session = sessions_.live();
   if (session == nullptr) return kErrNotRunning;
   // The default output comes on another connection than the graph: a sink
   // that the session manager has just made the default may not be in the
   // graph yet.
   if (!session->graph().hasSink(request->outputUID) &&
-      (!session->roundTrip(kStreamReadyTimeout) || (session = liveSession()) == nullptr ||
+      (!session->roundTrip(kStreamReadyTimeout) || (session = sessions_.live()) == nullptr ||
        !session->graph().hasSink(request->outputUID)))
     return kErrBadObject;
   auto tap = std::ranges::find_if(session->taps, [&](const auto& entry) {
@@ -363,7 +231,7 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const PropertyValue& descr
     return kErrUnspecified;
   }
   if (!waitUntilReady(id)) {
-    if (session_) session_->aggregates.erase(id);
+    if (CoreSession* current = sessions_.current()) current->aggregates.erase(id);
     return kErrUnspecified;
   }
   tap->second.links->setTarget(session->aggregates.at(id).stream->nodeId());
@@ -376,7 +244,7 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const PropertyValue& descr
 // manager has given the node its input ports, which the tap links into.
 bool PipeWireAudioHardware::waitUntilReady(AudioObjectID device) {
   bool ready = loop_.waitFor(kStreamReadyTimeout, [&] {
-    CoreSession* session = liveSession();
+    CoreSession* session = sessions_.live();
     AggregateDevice* aggregate = session != nullptr ? findAggregate(device) : nullptr;
     if (aggregate == nullptr || aggregate->stream->hasFailed()) return true;
     const auto& format = aggregate->stream->format();
@@ -384,7 +252,7 @@ bool PipeWireAudioHardware::waitUntilReady(AudioObjectID device) {
     return node != 0 && format &&
            session->graph().ports(node, false).size() >= aggregate->inputChannels;
   });
-  AggregateDevice* aggregate = liveSession() != nullptr ? findAggregate(device) : nullptr;
+  AggregateDevice* aggregate = sessions_.live() != nullptr ? findAggregate(device) : nullptr;
   return ready && aggregate != nullptr && !aggregate->stream->hasFailed();
 }
 
@@ -397,7 +265,7 @@ OSStatus PipeWireAudioHardware::createIOProcIDWithBlock(IOProcID* outProcID,
   if (!block) return kErrParam;
   std::lock_guard operation(operations_);
   LoopLock lock(loop_);
-  AggregateDevice* aggregate = liveSession() != nullptr ? findAggregate(device) : nullptr;
+  AggregateDevice* aggregate = sessions_.live() != nullptr ? findAggregate(device) : nullptr;
   if (aggregate == nullptr) return kErrBadObject;
   AudioObjectID id = ids_.fresh();
   aggregate->stream->delivery().add(id, queue, std::move(block));
@@ -408,7 +276,7 @@ OSStatus PipeWireAudioHardware::createIOProcIDWithBlock(IOProcID* outProcID,
 OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID device, IOProcID procID) {
   std::lock_guard operation(operations_);
   LoopLock lock(loop_);
-  if (liveSession() == nullptr) return kErrNotRunning;
+  if (sessions_.live() == nullptr) return kErrNotRunning;
   AggregateDevice* aggregate = findAggregate(device);
   if (aggregate == nullptr) return kErrBadObject;
   if (aggregate->stream->hasFailed()) return kErrNotRunning;
@@ -436,21 +304,24 @@ OSStatus PipeWireAudioHardware::destroyAggregateDevice(AudioObjectID device) {
   LoopLock lock(loop_);
   AggregateDevice* aggregate = findAggregate(device);
   if (aggregate == nullptr) return kErrBadObject;
-  auto tap = session_->taps.find(aggregate->tap);
-  if (tap != session_->taps.end()) tap->second.links->setTarget(0);
+  CoreSession& session = *sessions_.current();
+  auto tap = session.taps.find(aggregate->tap);
+  if (tap != session.taps.end()) tap->second.links->setTarget(0);
   // The server removes the node before it goes here (see CaptureStream).
-  if (session_->isAlive() && aggregate->stream->requestRemoval(session_->registry())) {
+  if (session.isAlive() && aggregate->stream->requestRemoval(session.registry())) {
     aggregate->removing = true;
-    loop_.waitFor(kRemovalTimeout, [&] { return !session_->isAlive() || aggregate->stream->hasFailed(); });
+    loop_.waitFor(kRemovalTimeout,
+                  [&] { return !session.isAlive() || aggregate->stream->hasFailed(); });
   }
-  session_->aggregates.erase(device);
+  session.aggregates.erase(device);
   return kNoErr;
 }
 
 OSStatus PipeWireAudioHardware::destroyProcessTap(AudioObjectID tap) {
   std::lock_guard operation(operations_);
   LoopLock lock(loop_);
-  if (!session_ || session_->taps.erase(tap) == 0) return kErrBadObject;
+  CoreSession* session = sessions_.current();
+  if (session == nullptr || session->taps.erase(tap) == 0) return kErrBadObject;
   return kNoErr;
 }
 
@@ -463,7 +334,7 @@ OSStatus PipeWireAudioHardware::addPropertyListener(AudioObjectID object,
   if (!listener) return kErrParam;
   std::lock_guard operation(operations_);
   LoopLock lock(loop_);
-  CoreSession* session = connectedSession();
+  CoreSession* session = sessions_.connected();
   if (session == nullptr) return kErrNotRunning;
   listeners_.add(address, queue, listener);
   session->follower().setProbing(true);
@@ -478,7 +349,7 @@ OSStatus PipeWireAudioHardware::removePropertyListener(AudioObjectID object,
   // Not the operations lock: an operation may be waiting for the server.
   if (!listeners_.remove(address, queue, listener)) return kErrIllegalOperation;
   LoopLock lock(loop_);
-  if (CoreSession* session = liveSession()) session->follower().setProbing(!listeners_.empty());
+  if (CoreSession* session = sessions_.live()) session->follower().setProbing(!listeners_.empty());
   return kNoErr;
 }
 

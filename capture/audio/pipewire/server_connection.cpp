@@ -30,16 +30,31 @@ const pw_registry_events registryEvents = [] {
 
 }  // namespace
 
-bool connectWithRegistry(ThreadLoop& loop, ServerEvents& events, pw_core*& core,
-                         pw_registry*& registry, spa_hook& coreListener,
-                         spa_hook& registryListener) {
-  core = pw_context_connect(loop.context(), nullptr, 0);
-  if (core == nullptr) return false;
-  pw_core_add_listener(core, &coreListener, &coreEvents, &events);
-  registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
-  if (registry == nullptr) return false;
-  pw_registry_add_listener(registry, &registryListener, &registryEvents, &events);
+ServerConnection::ServerConnection()
+    : coreListener_(std::make_unique<spa_hook>()),
+      registryListener_(std::make_unique<spa_hook>()) {}
+
+ServerConnection::~ServerConnection() {
+  if (registry_ != nullptr) {
+    spa_hook_remove(registryListener_.get());
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+  }
+  if (core_ != nullptr) {
+    spa_hook_remove(coreListener_.get());
+    pw_core_disconnect(core_);
+  }
+}
+
+bool ServerConnection::open(ThreadLoop& loop, ServerEvents& events) {
+  core_ = pw_context_connect(loop.context(), nullptr, 0);
+  if (core_ == nullptr) return false;
+  pw_core_add_listener(core_, coreListener_.get(), &coreEvents, &events);
+  registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+  if (registry_ == nullptr) return false;
+  pw_registry_add_listener(registry_, registryListener_.get(), &registryEvents, &events);
   return true;
 }
+
+int ServerConnection::sync() { return pw_core_sync(core_, PW_ID_CORE, 0); }
 
 }  // namespace mivo::audio::pipewire

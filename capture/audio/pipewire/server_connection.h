@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 struct pw_core;
 struct pw_registry;
@@ -24,12 +25,31 @@ class ServerEvents {
   ~ServerEvents() = default;
 };
 
-// Opens a connection of its own on loop, gets its registry and routes both
-// objects' events to events. False when the server cannot be reached or
-// gives no registry; core and registry then hold what was made, for the
-// caller to release as usual. Loop thread, or with the loop locked.
-bool connectWithRegistry(ThreadLoop& loop, ServerEvents& events, pw_core*& core,
-                         pw_registry*& registry, spa_hook& coreListener,
-                         spa_hook& registryListener);
+// One connection of our own to the server: its core and registry, whose
+// events go to the events given to open(). Closing it (destruction)
+// removes our listeners and disconnects; the server then drops whatever was
+// made through it. Loop thread, or with the loop locked.
+class ServerConnection {
+ public:
+  ServerConnection();
+  ~ServerConnection();
+  ServerConnection(const ServerConnection&) = delete;
+  ServerConnection& operator=(const ServerConnection&) = delete;
+
+  // False when the server cannot be reached or gives no registry; what was
+  // made is still released by the destructor.
+  bool open(ThreadLoop& loop, ServerEvents& events);
+  pw_core* core() const { return core_; }
+  pw_registry* registry() const { return registry_; }
+  // Asks for a round trip through the server; its sequence number, which
+  // onDone reports once everything sent before it has been answered.
+  int sync();
+
+ private:
+  pw_core* core_ = nullptr;
+  pw_registry* registry_ = nullptr;
+  std::unique_ptr<spa_hook> coreListener_;
+  std::unique_ptr<spa_hook> registryListener_;
+};
 
 }  // namespace mivo::audio::pipewire

@@ -41,9 +41,16 @@ bool ThreadLoop::waitFor(std::chrono::milliseconds timeout, const std::function<
   pw_thread_loop_get_time(loop_, &deadline,
                           std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count());
   while (!done()) {
-    if (pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) return done();
+    if (abandoned_.load() > 0 || pw_thread_loop_timed_wait_full(loop_, &deadline) != 0)
+      return done();
   }
   return true;
+}
+
+void ThreadLoop::abandonWaits(bool abandon) {
+  LoopLock lock(*this);
+  abandoned_.fetch_add(abandon ? 1 : -1);
+  signal();
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // the server and connecting again adds no thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -30,12 +31,17 @@ class ThreadLoop {
   // on the loop thread by event handlers that changed something.
   void signal();
   // With the lock held: waits (the lock released meanwhile) until done()
-  // holds or the timeout passed; returns done()'s last answer.
+  // holds, the timeout passed or waits are abandoned; returns done()'s
+  // last answer.
   bool waitFor(std::chrono::milliseconds timeout, const std::function<bool()>& done);
+  // Counted: while more calls abandoned than resumed, every waitFor, also
+  // one waiting now, returns at once. Any thread but the loop's.
+  void abandonWaits(bool abandon);
 
  private:
   pw_thread_loop* loop_ = nullptr;
   pw_context* context_ = nullptr;
+  std::atomic<int> abandoned_{0};
 };
 
 // A timer whose expiries run on the loop thread, with the loop lock held.

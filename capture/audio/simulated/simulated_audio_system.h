@@ -159,6 +159,9 @@ class SimulatedAudioSystem final : public AudioHardware {
   OSStatus removePropertyListener(AudioObjectID object, const PropertyAddress& address,
                                   platform::SerialQueue& queue,
                                   const PropertyListenerBlock& listener) override;
+  // Nothing here waits for a server (a held call waits for the test).
+  void abandonWaits() override {}
+  void resumeWaits() override {}
 
  private:
   struct Aggregate {
