@@ -64,7 +64,8 @@ MIVO_VECTOR_CLONES float mixChannels(const float* data, float* mono, std::uint32
     FloatLanes sum = FloatLanes{};
     for (std::uint32_t c = 0; c < channels; ++c) {
       FloatLanes channel;
-      for (std::uint32_t lane = 0; lane < kLanes; ++lane) channel[lane] = block[lane * channels + c];
+      for (std::uint32_t lane = 0; lane < kLanes; ++lane)
+        channel[lane] = block[lane * channels + c];
       sum += channel;
     }
     const FloatLanes values = sum / divisors;
@@ -144,7 +145,8 @@ std::optional<MonoCycle> downmixPlanar(const AudioBuffer* buffers, std::uint32_t
 
 }  // namespace
 
-std::optional<MonoCycle> downmixToMono(const audio::AudioBufferList& input, std::vector<float>& mono) {
+std::optional<MonoCycle> downmixToMono(const audio::AudioBufferList& input,
+                                       std::vector<float>& mono) {
   if (input.mNumberBuffers == 0 || input.mBuffers == nullptr) return std::nullopt;
   if (input.mNumberBuffers == 1) return downmixInterleaved(input.mBuffers[0], mono);
   return downmixPlanar(input.mBuffers, input.mNumberBuffers, mono);

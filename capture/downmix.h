@@ -18,6 +18,7 @@ struct MonoCycle {
 // channel each, averaged per index over the buffers that have data. Writes
 // frames samples to the front of mono, growing it only when it is too short.
 // nullopt for a cycle that holds no usable frame.
-std::optional<MonoCycle> downmixToMono(const audio::AudioBufferList& input, std::vector<float>& mono);
+std::optional<MonoCycle> downmixToMono(const audio::AudioBufferList& input,
+                                       std::vector<float>& mono);
 
 }  // namespace mivo::capture

@@ -55,8 +55,8 @@ std::shared_ptr<TapCapture> registerNewCapture(void* ctx, mivo_frame_callback on
                                                mivo_stopped_callback onStopped) {
   std::lock_guard guard(tapStateLock());
   if (currentTap) return nullptr;
-  currentTap = std::make_shared<TapCapture>(mivo::audio::systemAudioHardware(), ctx, onFrame,
-                                            onStopped);
+  currentTap =
+      std::make_shared<TapCapture>(mivo::audio::systemAudioHardware(), ctx, onFrame, onStopped);
   return currentTap;
 }
 

@@ -19,9 +19,13 @@ inline void fill(FloatLanes& lanes, float value) {
   for (std::uint32_t lane = 0; lane < kLanes; ++lane) lanes[lane] = value;
 }
 
-inline void load(FloatLanes& lanes, const float* source) { std::memcpy(&lanes, source, sizeof lanes); }
+inline void load(FloatLanes& lanes, const float* source) {
+  std::memcpy(&lanes, source, sizeof lanes);
+}
 
-inline void store(float* target, const FloatLanes& lanes) { std::memcpy(target, &lanes, sizeof lanes); }
+inline void store(float* target, const FloatLanes& lanes) {
+  std::memcpy(target, &lanes, sizeof lanes);
+}
 
 // The largest magnitude seen, lane by lane. A NaN compares false and so
 // never becomes the peak, as in the scalar `if (peak <= |v|) peak = |v|`.

@@ -22,16 +22,15 @@ TapCapture::~TapCapture() {
 std::int32_t TapCapture::start() {
   {
     std::lock_guard guard(listenerLock);
-    const audio::OSStatus status =
-        hardware.addPropertyListener(audio::kAudioObjectSystemObject,
-                                     audio::kDefaultOutputDeviceAddress, callbackQueue,
-                                     outputListener());
+    const audio::OSStatus status = hardware.addPropertyListener(audio::kAudioObjectSystemObject,
+                                                                audio::kDefaultOutputDeviceAddress,
+                                                                callbackQueue, outputListener());
     outputListenerInstalled = status == audio::kNoErr;
-    logLine("output-change listener installed=" +
+    logLine(
+        "output-change listener installed=" +
             std::string(outputListenerInstalled ? "true" : "false") +
             " status=" + std::to_string(status),
-            outputListenerInstalled ? platform::LogPriority::routine
-                                    : platform::LogPriority::failure);
+        outputListenerInstalled ? platform::LogPriority::routine : platform::LogPriority::failure);
     // The listener is how a capture hears of a new output and of a server
     // that went away and came back: without it a capture would fall silent
     // at the first such change and never tell the host.
@@ -41,8 +40,8 @@ std::int32_t TapCapture::start() {
       return MIVO_TAP_TAP_FAILED;
     }
     if (!outputListenerInstalled) {
-      const std::string text = "could not follow the default output device: " +
-                               std::to_string(status);
+      const std::string text =
+          "could not follow the default output device: " + std::to_string(status);
       setLastError(text.c_str());
       return MIVO_TAP_AGGREGATE_FAILED;
     }

@@ -120,7 +120,7 @@ std::int32_t TapCapture::buildAndStartLocked() {
   const std::string uuidText = tapUUID.canonicalText();
   OSStatus status = hardware.createProcessTap(tapDescription(processObject, uuidText), &tapID);
   logLine("tap create status=" + std::to_string(status) + " id=" + std::to_string(tapID) +
-          " excluding self object " + std::to_string(processObject),
+              " excluding self object " + std::to_string(processObject),
           statusPriority(status));
   if (status != kNoErr || tapID == audio::kAudioObjectUnknown) {
     tapID = audio::kAudioObjectUnknown;
@@ -136,7 +136,7 @@ std::int32_t TapCapture::buildAndStartLocked() {
 
   status = hardware.createAggregateDevice(aggregateDescription(*outputUID, uuidText), &aggregateID);
   logLine("aggregate create status=" + std::to_string(status) +
-          " id=" + std::to_string(aggregateID) + " output=" + *outputUID,
+              " id=" + std::to_string(aggregateID) + " output=" + *outputUID,
           statusPriority(status));
   if (status != kNoErr || aggregateID == audio::kAudioObjectUnknown) {
     aggregateID = audio::kAudioObjectUnknown;

@@ -86,9 +86,9 @@ void TapCapture::rebuildFailedLocked(std::int32_t rc, const std::string& outputU
             std::to_string(retryPause.count()) + " ms");
     return;
   }
-  logLine("rebuild FAILED rc=" + std::to_string(rc) +
-          " \u2014 far side silent until a device returns",
-          platform::LogPriority::warning);
+  logLine(
+      "rebuild FAILED rc=" + std::to_string(rc) + " \u2014 far side silent until a device returns",
+      platform::LogPriority::warning);
   if (onStopped != nullptr && hostCallbacksEnabled.load()) onStopped(ctx);
 }
 

@@ -16,9 +16,10 @@ using NormalizedText = std::unique_ptr<utf8proc_uint8_t, FreeDeleter>;
 // NFD form of text, or null when text is not valid UTF-8.
 NormalizedText decomposed(std::string_view text) {
   utf8proc_uint8_t* result = nullptr;
-  const auto length = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                                   static_cast<utf8proc_ssize_t>(text.size()), &result,
-                                   static_cast<utf8proc_option_t>(UTF8PROC_DECOMPOSE | UTF8PROC_STABLE));
+  const auto length =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                   static_cast<utf8proc_ssize_t>(text.size()), &result,
+                   static_cast<utf8proc_option_t>(UTF8PROC_DECOMPOSE | UTF8PROC_STABLE));
   if (length < 0) return nullptr;
   return NormalizedText(result);
 }

@@ -82,7 +82,8 @@ void run(const Layout& layout, int rounds) {
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
   std::printf("512-frame cycles, median of %d rounds of %d cycles\n", rounds, kCyclesPerRound);
-  for (const Layout& layout : {Layout{"interleaved stereo", 1, 2}, Layout{"interleaved 6-channel", 1, 6},
-                               Layout{"planar, 2 buffers", 2, 1}})
+  for (const Layout& layout :
+       {Layout{"interleaved stereo", 1, 2}, Layout{"interleaved 6-channel", 1, 6},
+        Layout{"planar, 2 buffers", 2, 1}})
     run(layout, rounds);
 }

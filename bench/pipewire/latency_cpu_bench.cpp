@@ -8,16 +8,14 @@
 // misses shows as a jump, while the default output moves between A and B.
 //   mivo_pipewire_bench TONE_PLAYER [SECONDS]   (default 20 s per phase)
 // Run inside a PipeWire session (bench/pipewire/run.sh starts one).
-#include <pipewire/pipewire.h>
-#include <spa/param/audio/format-utils.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +23,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
 
 #include "mivo_capture.h"
 
@@ -37,7 +38,8 @@ constexpr std::int64_t kQuietFramesBeforeOnset = 4800;
 constexpr int kBurstPeriodMs = 500;
 
 std::int64_t nowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
 }
 
 double cpuSeconds() {
@@ -244,7 +246,8 @@ std::vector<double> rebuildGaps(const std::string& tonePlayer, int switches) {
     std::string command = std::string("pactl set-default-sink ") + (i % 2 == 0 ? "B" : "A");
     if (std::system(command.c_str()) != 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    gaps.push_back(double(RampGapDetector::lostBetween(before, detector.mark())) * 1000.0 / 48000.0);
+    gaps.push_back(double(RampGapDetector::lostBetween(before, detector.mark())) * 1000.0 /
+                   48000.0);
   }
   mivo_tap_stop();
   return gaps;
@@ -328,7 +331,8 @@ int main(int argc, char** argv) {
       BareCapture capture(detector);
       bare = measure(bursts, detector, seconds);
     }
-    if (std::int32_t status = mivo_tap_start(&detector, onFrame, onStopped); status != MIVO_TAP_OK) {
+    if (std::int32_t status = mivo_tap_start(&detector, onFrame, onStopped);
+        status != MIVO_TAP_OK) {
       std::fprintf(stderr, "mivo_tap_start: %d %s\n", status, mivo_capture_last_error());
       return 1;
     }
@@ -340,15 +344,17 @@ int main(int argc, char** argv) {
 
   std::printf("three streams playing (bursts every %d ms + two tones), %d s per capture\n",
               kBurstPeriodMs, seconds);
-  std::printf("%-18s %8s %8s %8s %7s %10s %9s\n", "capture", "p50 ms", "p95 ms", "max ms",
-              "onsets", "CPU %/s", "audio s");
+  std::printf("%-18s %8s %8s %8s %7s %10s %9s\n", "capture", "p50 ms", "p95 ms", "max ms", "onsets",
+              "CPU %/s", "audio s");
   print("bare PipeWire", bare);
   print("libmivo_capture", library);
   std::printf("ratio library/bare: latency p50 %.2f, CPU %.2f\n",
               library.percentile(0.5) / std::max(bare.percentile(0.5), 1e-9),
               library.cpuPercent / std::max(bare.cpuPercent, 1e-9));
-  std::printf("audio lost per default-output switch (%zu switches): median %.1f ms, p95 %.1f ms, "
-              "max %.1f ms\n",
-              gaps.size(), median(gaps), median(gaps, 0.95), median(gaps, 1.0));
-  return library.latenciesMs.empty() || bare.latenciesMs.empty() || gaps.size() != kSwitches ? 1 : 0;
+  std::printf(
+      "audio lost per default-output switch (%zu switches): median %.1f ms, p95 %.1f ms, "
+      "max %.1f ms\n",
+      gaps.size(), median(gaps), median(gaps, 0.95), median(gaps, 1.0));
+  return library.latenciesMs.empty() || bare.latenciesMs.empty() || gaps.size() != kSwitches ? 1
+                                                                                             : 0;
 }

@@ -34,8 +34,7 @@ constexpr AudioObjectID kAudioObjectSystemObject = 1;
 constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
   return (std::uint32_t(std::uint8_t(code[0])) << 24) |
          (std::uint32_t(std::uint8_t(code[1])) << 16) |
-         (std::uint32_t(std::uint8_t(code[2])) << 8) |
-         std::uint32_t(std::uint8_t(code[3]));
+         (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
 }
 
 constexpr std::uint32_t kSelectorTranslatePIDToProcessObject = fourCharCode("id2p");

@@ -24,13 +24,14 @@ extern "C" {
 #endif
 
 /* Status codes of mivo_tap_start. */
-#define MIVO_TAP_OK 0                  /* capturing */
-#define MIVO_TAP_ALREADY_CAPTURING 1   /* a capture is registered; nothing was created */
-#define MIVO_TAP_SUPERSEDED 4          /* a concurrent mivo_tap_stop won; the capture was stopped */
-#define MIVO_TAP_TAP_FAILED 6          /* no sound server, or the process tap failed */
-#define MIVO_TAP_AGGREGATE_FAILED 7    /* no default output, it cannot be followed, or the capture
-                                          device failed */
-#define MIVO_TAP_IO_FAILED 8           /* the IO callback could not be registered or started */
+#define MIVO_TAP_OK 0                /* capturing */
+#define MIVO_TAP_ALREADY_CAPTURING 1 /* a capture is registered; nothing was created */
+#define MIVO_TAP_SUPERSEDED 4        /* a concurrent mivo_tap_stop won; the capture was stopped */
+#define MIVO_TAP_TAP_FAILED 6        /* no sound server, or the process tap failed */
+#define MIVO_TAP_AGGREGATE_FAILED                                                        \
+  7                          /* no default output, it cannot be followed, or the capture \
+                                device failed */
+#define MIVO_TAP_IO_FAILED 8 /* the IO callback could not be registered or started */
 
 /*
  * One IO cycle of captured audio, downmixed to mono.

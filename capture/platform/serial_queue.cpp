@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
-
 #include <deque>
 #include <exception>
 #include <map>

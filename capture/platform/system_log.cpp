@@ -29,9 +29,12 @@ LogObserver& observer() {
 
 int syslogPriority(LogPriority priority) {
   switch (priority) {
-    case LogPriority::warning: return LOG_WARNING;
-    case LogPriority::failure: return LOG_ERR;
-    case LogPriority::routine: break;
+    case LogPriority::warning:
+      return LOG_WARNING;
+    case LogPriority::failure:
+      return LOG_ERR;
+    case LogPriority::routine:
+      break;
   }
   return LOG_INFO;
 }

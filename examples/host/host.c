@@ -7,11 +7,10 @@
  */
 #define _POSIX_C_SOURCE 200809L /* nanosleep */
 
+#include <mivo_capture.h>
 #include <stdatomic.h>
 #include <stdio.h>
 #include <time.h>
-
-#include <mivo_capture.h>
 
 struct counts {
   atomic_llong frames;

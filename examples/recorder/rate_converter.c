@@ -36,8 +36,8 @@ static int run(struct rate_converter* converter, const float* samples, size_t co
     size_t used = 0;
     size_t made = 0;
     soxr_error_t error =
-        soxr_process(converter->soxr, samples == NULL ? NULL : samples + consumed,
-                     count - consumed, &used, converter->out + *filled, room, &made);
+        soxr_process(converter->soxr, samples == NULL ? NULL : samples + consumed, count - consumed,
+                     &used, converter->out + *filled, room, &made);
     if (error != NULL) return -1;
     consumed += used;
     *filled += made;

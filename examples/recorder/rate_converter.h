@@ -13,10 +13,10 @@
 #include <stdint.h>
 
 struct rate_converter {
-  int32_t file_rate;  /* 0 until the first cycle */
-  int32_t from_rate;  /* the rate the converter is made for; 0: none */
+  int32_t file_rate; /* 0 until the first cycle */
+  int32_t from_rate; /* the rate the converter is made for; 0: none */
   void* soxr;
-  float* out;  /* converted samples of the last call */
+  float* out; /* converted samples of the last call */
   size_t out_capacity;
 };
 

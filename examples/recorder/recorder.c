@@ -50,9 +50,9 @@ struct recording {
   int out_of_memory;
   uint64_t frames;
   float peak;
-  float recent_peak; /* since the status line last showed it */
+  float recent_peak;               /* since the status line last showed it */
   struct rate_converter converter; /* the audio thread's, then the main thread's */
-  atomic_int rate; /* of the last cycle */
+  atomic_int rate;                 /* of the last cycle */
   atomic_int silent;
   atomic_int silence_notice;
   atomic_int resume_notice;
@@ -92,9 +92,9 @@ static void on_frame(void* ctx, uint8_t source, const float* samples, int32_t fr
    * until the capture has stopped. */
   const float* converted = NULL;
   size_t converted_count = 0;
-  int conversion_failed = rate_converter_convert(&rec->converter, sample_rate, samples,
-                                                 (size_t)frame_count, &converted,
-                                                 &converted_count) != 0;
+  int conversion_failed =
+      rate_converter_convert(&rec->converter, sample_rate, samples, (size_t)frame_count, &converted,
+                             &converted_count) != 0;
   pthread_mutex_lock(&rec->lock);
   note_levels(rec, samples, frame_count);
   if (conversion_failed) rec->out_of_memory = 1;
@@ -215,8 +215,7 @@ static void print_summary(const struct recording* rec, const char* path, int32_t
   printf("sample rate: %d Hz\n", (int)rate);
   printf("frames received: %llu\n", (unsigned long long)rec->frames);
   printf("peak: %.4f\n", (double)rec->peak);
-  if (file_written)
-    printf("file: %s (%.2f s of mono float32)\n", path, (double)written / rate);
+  if (file_written) printf("file: %s (%.2f s of mono float32)\n", path, (double)written / rate);
 }
 
 int main(int argc, char** argv) {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "recognition/recognition.h"
-
 #include <vector>
+
+#include "recognition/recognition.h"
 
 namespace mivo::ocr {
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "decoding/image_decoder.h"
-#include "recognition/recognition.h"
-
 #include <functional>
 #include <ostream>
 #include <span>
 #include <string>
+
+#include "decoding/image_decoder.h"
+#include "recognition/recognition.h"
 
 namespace mivo::ocr {
 
@@ -19,7 +19,6 @@ struct OcrPlatform {
 
 // Runs the whole command: writes exactly one JSON line to `out` and returns
 // the exit status (0 with a result, 1 with an error).
-int runOcrCommand(std::span<const char* const> arguments, OcrPlatform& platform,
-                  std::ostream& out);
+int runOcrCommand(std::span<const char* const> arguments, OcrPlatform& platform, std::ostream& out);
 
 }  // namespace mivo::ocr

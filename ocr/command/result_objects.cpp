@@ -1,10 +1,10 @@
 #include "command/result_objects.h"
 
+#include <cstdint>
+
 #include "command/line_reduction.h"
 #include "recognition/line_joining.h"
 #include "recognition/mean_confidence.h"
-
-#include <cstdint>
 
 namespace mivo::ocr {
 

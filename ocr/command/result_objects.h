@@ -1,10 +1,11 @@
 #pragma once
 
-#include "recognition/recognition.h"
-
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "recognition/recognition.h"
 
 namespace mivo::ocr {
 

@@ -54,8 +54,8 @@ std::optional<TiffReader> readerFor(std::string_view tiff) {
 // The value of a one-number SHORT entry; anything else is not an orientation.
 int orientationOfEntry(const TiffReader& reader, std::uint64_t entry) {
   const std::optional<std::uint16_t> value = reader.u16(entry + 8);
-  if (reader.u16(entry + 2) != kShortType || reader.u32(entry + 4) != 1U || !value ||
-      *value < 1 || *value > 8) {
+  if (reader.u16(entry + 2) != kShortType || reader.u32(entry + 4) != 1U || !value || *value < 1 ||
+      *value > 8) {
     return kUprightOrientation;
   }
   return *value;

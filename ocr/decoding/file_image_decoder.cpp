@@ -1,17 +1,17 @@
 #include "decoding/file_image_decoder.h"
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <libheif/heif.h>
+
 #include "decoding/heif_decoding.h"
 #include "decoding/image_format.h"
 #include "decoding/jpeg_decoding.h"
 #include "decoding/leptonica_decoding.h"
 #include "decoding/png_decoding.h"
 #include "decoding/webp_decoding.h"
-
-#include <libheif/heif.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace mivo::ocr {
 namespace {

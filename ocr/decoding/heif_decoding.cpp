@@ -1,11 +1,11 @@
 #include "decoding/heif_decoding.h"
 
-#include "decoding/pixel_limit.h"
-#include "decoding/rgb_pix.h"
+#include <memory>
 
 #include <libheif/heif.h>
 
-#include <memory>
+#include "decoding/pixel_limit.h"
+#include "decoding/rgb_pix.h"
 
 namespace mivo::ocr {
 namespace {
@@ -24,7 +24,8 @@ Image copyInterleavedRgbToPix(const heif_image* decoded) {
   const int width = heif_image_get_width(decoded, heif_channel_interleaved);
   const int height = heif_image_get_height(decoded, heif_channel_interleaved);
   int stride = 0;
-  const std::uint8_t* plane = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+  const std::uint8_t* plane =
+      heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
   if (plane == nullptr || !fitsPixelLimit(width, height)) {
     return Image{};
   }
@@ -39,9 +40,9 @@ Image copyInterleavedRgbToPix(const heif_image* decoded) {
 
 Image decodeHeifPrimaryImage(std::string_view bytes) {
   const std::unique_ptr<heif_context, HeifContextDeleter> context{heif_context_alloc()};
-  if (!context || heif_context_read_from_memory_without_copy(context.get(), bytes.data(),
-                                                             bytes.size(), nullptr)
-                          .code != heif_error_Ok) {
+  if (!context ||
+      heif_context_read_from_memory_without_copy(context.get(), bytes.data(), bytes.size(), nullptr)
+              .code != heif_error_Ok) {
     return Image{};
   }
   heif_image_handle* rawHandle = nullptr;
@@ -56,8 +57,8 @@ Image decodeHeifPrimaryImage(std::string_view bytes) {
   heif_image* rawImage = nullptr;
   // The default options apply the file's rotation and mirroring (irot,
   // imir), which take the place of an EXIF orientation in HEIF.
-  if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-                        heif_chroma_interleaved_RGB, nullptr)
+  if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                        nullptr)
           .code != heif_error_Ok) {
     return Image{};
   }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "decoding/image.h"
-
 #include <optional>
 #include <string>
+
+#include "decoding/image.h"
 
 namespace mivo::ocr {
 

@@ -1,12 +1,12 @@
 #include "decoding/image_format.h"
 
-#include <leptonica/allheaders.h>
-#include <libheif/heif.h>
-
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <cstring>
+
+#include <leptonica/allheaders.h>
+#include <libheif/heif.h>
 
 namespace mivo::ocr {
 namespace {

@@ -1,18 +1,18 @@
 #include "decoding/jpeg_decoding.h"
 
-#include "decoding/exif_orientation.h"
-#include "decoding/pixel_limit.h"
-#include "decoding/rgb_pix.h"
-#include "decoding/upright_image.h"
-
-#include <leptonica/allheaders.h>
+#include <jpeglib.h>
 
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <string_view>
 
-#include <jpeglib.h>
+#include <leptonica/allheaders.h>
+
+#include "decoding/exif_orientation.h"
+#include "decoding/pixel_limit.h"
+#include "decoding/rgb_pix.h"
+#include "decoding/upright_image.h"
 
 namespace mivo::ocr {
 namespace {

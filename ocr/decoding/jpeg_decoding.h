@@ -1,8 +1,8 @@
 #pragma once
 
-#include "decoding/image.h"
-
 #include <string_view>
+
+#include "decoding/image.h"
 
 namespace mivo::ocr {
 

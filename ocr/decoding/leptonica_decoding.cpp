@@ -1,10 +1,11 @@
 #include "decoding/leptonica_decoding.h"
 
-#include "decoding/gif_first_frame.h"
-#include "decoding/pixel_limit.h"
+#include <tiffio.h>
 
 #include <leptonica/allheaders.h>
-#include <tiffio.h>
+
+#include "decoding/gif_first_frame.h"
+#include "decoding/pixel_limit.h"
 
 namespace mivo::ocr {
 namespace {

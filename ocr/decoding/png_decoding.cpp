@@ -1,10 +1,5 @@
 #include "decoding/png_decoding.h"
 
-#include "decoding/exif_orientation.h"
-#include "decoding/pixel_limit.h"
-#include "decoding/upright_image.h"
-
-#include <leptonica/allheaders.h>
 #include <png.h>
 
 #include <algorithm>
@@ -15,6 +10,12 @@
 #include <cstring>
 #include <vector>
 
+#include <leptonica/allheaders.h>
+
+#include "decoding/exif_orientation.h"
+#include "decoding/pixel_limit.h"
+#include "decoding/upright_image.h"
+
 namespace mivo::ocr {
 namespace {
 
@@ -23,8 +24,8 @@ namespace {
 // before finding the data missing. Only these ancillary chunks are read
 // (eXIf for the orientation); no chunk but the image data may take more than
 // a megabyte.
-constexpr std::array<png_byte, 15> kUsedAncillaryChunks{
-    't', 'R', 'N', 'S', '\0', 'p', 'H', 'Y', 's', '\0', 'e', 'X', 'I', 'f', '\0'};
+constexpr std::array<png_byte, 15> kUsedAncillaryChunks{'t', 'R',  'N', 'S', '\0', 'p', 'H', 'Y',
+                                                        's', '\0', 'e', 'X', 'I',  'f', '\0'};
 constexpr png_alloc_size_t kMaxChunkBytes = 1U << 20;
 constexpr double kInchesPerMetre = 0.0254;
 
@@ -55,8 +56,7 @@ struct PngReader {
   MemoryReader input;
 
   explicit PngReader(std::string_view bytes)
-      : png(png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpToRecovery,
-                                   discardWarning)),
+      : png(png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpToRecovery, discardWarning)),
         info(png != nullptr ? png_create_info_struct(png) : nullptr),
         input{reinterpret_cast<const png_byte*>(bytes.data()), bytes.size(), 0} {
     if (info != nullptr) {

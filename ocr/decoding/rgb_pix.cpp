@@ -1,8 +1,8 @@
 #include "decoding/rgb_pix.h"
 
-#include <leptonica/allheaders.h>
-
 #include <cstddef>
+
+#include <leptonica/allheaders.h>
 
 namespace mivo::ocr {
 

@@ -1,10 +1,10 @@
 #include "decoding/upright_image.h"
 
-#include "decoding/exif_orientation.h"
+#include <array>
 
 #include <leptonica/allheaders.h>
 
-#include <array>
+#include "decoding/exif_orientation.h"
 
 namespace mivo::ocr {
 namespace {

@@ -1,12 +1,12 @@
 #include "decoding/webp_decoding.h"
 
-#include "decoding/exif_orientation.h"
-#include "decoding/leptonica_decoding.h"
-#include "decoding/upright_image.h"
+#include <memory>
 
 #include <webp/demux.h>
 
-#include <memory>
+#include "decoding/exif_orientation.h"
+#include "decoding/leptonica_decoding.h"
+#include "decoding/upright_image.h"
 
 namespace mivo::ocr {
 namespace {

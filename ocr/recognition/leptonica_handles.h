@@ -1,8 +1,8 @@
 #pragma once
 
-#include <leptonica/allheaders.h>
-
 #include <memory>
+
+#include <leptonica/allheaders.h>
 
 namespace mivo::ocr {
 

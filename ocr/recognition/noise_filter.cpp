@@ -1,11 +1,11 @@
 #include "recognition/noise_filter.h"
 
-#include "recognition/layout/median.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <string_view>
+
+#include "recognition/layout/median.h"
 
 namespace mivo::ocr {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "recognition/text_line.h"
-
 #include <vector>
+
+#include "recognition/text_line.h"
 
 namespace mivo::ocr {
 

@@ -20,18 +20,21 @@ struct CommonWords {
 // words more often than English ones.
 const std::array<CommonWords, 7>& commonWords() {
   static const std::array<CommonWords, 7> languages{{
-      {"eng", {"the", "and", "of", "to", "is", "that", "for", "with", "are", "this", "from",
-               "by", "was", "you", "your", "it"}},
-      {"fra", {"le", "les", "des", "est", "et", "une", "du", "pour", "dans", "qui", "pas", "sur",
-               "au", "aux", "avec", "sont", "cette", "nous", "vous", "la"}},
-      {"deu", {"der", "die", "das", "und", "ist", "nicht", "mit", "ein", "eine", "den", "dem",
-               "von", "zu", "auf", "sich", "auch", "werden", "wird", "sind"}},
-      {"nld", {"het", "een", "van", "en", "niet", "zijn", "op", "voor", "dat", "ook", "wordt",
-               "naar", "bij", "aan", "maar"}},
-      {"spa", {"el", "los", "las", "es", "una", "por", "para", "su", "como", "pero", "lo",
-               "que"}},
-      {"ita", {"il", "gli", "della", "che", "di", "una", "sono", "alla", "nel", "questo", "delle",
-               "degli"}},
+      {"eng",
+       {"the", "and", "of", "to", "is", "that", "for", "with", "are", "this", "from", "by", "was",
+        "you", "your", "it"}},
+      {"fra", {"le",  "les", "des", "est", "et",   "une",  "du",    "pour", "dans", "qui",
+               "pas", "sur", "au",  "aux", "avec", "sont", "cette", "nous", "vous", "la"}},
+      {"deu",
+       {"der", "die", "das", "und", "ist", "nicht", "mit", "ein", "eine", "den", "dem", "von", "zu",
+        "auf", "sich", "auch", "werden", "wird", "sind"}},
+      {"nld",
+       {"het", "een", "van", "en", "niet", "zijn", "op", "voor", "dat", "ook", "wordt", "naar",
+        "bij", "aan", "maar"}},
+      {"spa", {"el", "los", "las", "es", "una", "por", "para", "su", "como", "pero", "lo", "que"}},
+      {"ita",
+       {"il", "gli", "della", "che", "di", "una", "sono", "alla", "nel", "questo", "delle",
+        "degli"}},
       {"por", {"da", "das", "uma", "ao", "aos", "pelo", "pela", "foi", "seu", "sua", "mais"}},
   }};
   return languages;
@@ -59,9 +62,9 @@ std::vector<std::string> wordsOf(std::string_view text) {
   while (start != text.end()) {
     const auto end = std::find_if(start, text.end(), isSpace);
     const auto first = std::find_if(start, end, isLetter);
-    const auto last = std::find_if(std::make_reverse_iterator(end),
-                                   std::make_reverse_iterator(first), isLetter)
-                          .base();
+    const auto last =
+        std::find_if(std::make_reverse_iterator(end), std::make_reverse_iterator(first), isLetter)
+            .base();
     const bool word = last - first >= 2 && std::all_of(first, last, isLetter) &&
                       std::all_of(start, first, isMark) && std::all_of(last, end, isMark);
     if (word) {

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "decoding/image.h"
-
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "decoding/image.h"
 
 namespace mivo::ocr {
 

@@ -1,5 +1,12 @@
 #include "recognition/tesseract_recognizer.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
 #include "recognition/layout/layout_order.h"
 #include "recognition/layout/median.h"
 #include "recognition/leptonica_handles.h"
@@ -10,12 +17,6 @@
 #include "recognition/page_language.h"
 #include "recognition/text_scale.h"
 #include "recognition/uncovered_regions.h"
-
-#include <algorithm>
-#include <cctype>
-#include <cmath>
-#include <tesseract/baseapi.h>
-#include <tesseract/resultiterator.h>
 
 namespace mivo::ocr {
 namespace {

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "recognition/recognition.h"
-#include "recognition/recognition_languages.h"
-#include "recognition/text_line.h"
-
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "recognition/recognition.h"
+#include "recognition/recognition_languages.h"
+#include "recognition/text_line.h"
 
 struct Pix;
 

@@ -20,7 +20,7 @@ struct RecognizedWord {
   std::string text;
   float confidence = 0.0F;  // 0..100, as the engine reports it
   PixelBox box;
-  int baseline = 0;  // y of the line the letters stand on
+  int baseline = 0;    // y of the line the letters stand on
   int lineHeight = 0;  // the engine's text height of the word's line, ascender to descender
 };
 

@@ -1,12 +1,12 @@
 #include "recognition/text_scale.h"
 
-#include "recognition/layout/median.h"
-#include "recognition/leptonica_handles.h"
-
 #include <algorithm>
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include "recognition/layout/median.h"
+#include "recognition/leptonica_handles.h"
 
 namespace mivo::ocr {
 namespace {
@@ -32,8 +32,8 @@ struct GreySplit {
 std::optional<GreySplit> splitGrey(Pix* grey) {
   const NumaHandle histogram{pixGetGrayHistogram(grey, 1)};
   l_int32 level = 128;
-  if (!histogram || numaSplitDistribution(histogram.get(), 0.0F, &level, nullptr, nullptr,
-                                          nullptr, nullptr, nullptr) != 0) {
+  if (!histogram || numaSplitDistribution(histogram.get(), 0.0F, &level, nullptr, nullptr, nullptr,
+                                          nullptr, nullptr) != 0) {
     return std::nullopt;
   }
   l_float32 atOrBelow = 0.0F;

@@ -1,10 +1,10 @@
 #include "recognition/uncovered_regions.h"
 
-#include "decoding/image.h"
-#include "recognition/leptonica_handles.h"
-
 #include <algorithm>
 #include <memory>
+
+#include "decoding/image.h"
+#include "recognition/leptonica_handles.h"
 
 namespace mivo::ocr {
 namespace {
@@ -15,7 +15,7 @@ constexpr std::size_t kMaxRegions = 4;
 // the engine's threshold is made for.
 constexpr double kMaxBlockShareOfPage = 0.5;
 constexpr double kMinBlockFill = 0.6;  // share of off-paper pixels in a band
-constexpr int kMinGlyphsInRegion = 2;   // a lone mark is an icon or a speck
+constexpr int kMinGlyphsInRegion = 2;  // a lone mark is an icon or a speck
 // Grey levels by which a band's ground differs from the paper.
 constexpr l_int32 kGroundDifference = 40;
 
@@ -47,8 +47,8 @@ void setRect(Pix* pix, const PixelBox& box, bool dark) {
 Image unreadInk(Pix* ink, const std::vector<PixelBox>& read, int margin) {
   Image left{pixCopy(nullptr, ink)};
   for (const PixelBox& box : read) {
-    setRect(left.get(), PixelBox{box.left - margin, box.top - margin, box.right + margin,
-                                 box.bottom + margin},
+    setRect(left.get(),
+            PixelBox{box.left - margin, box.top - margin, box.right + margin, box.bottom + margin},
             false);
   }
   return left;

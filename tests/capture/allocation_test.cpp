@@ -1,8 +1,8 @@
 // The IO cycle allocates nothing in steady state. Counts every operator new
 // made on the test's thread while a capture handles 10,000 cycles.
-#include <gtest/gtest.h>
-
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "allocation_counter.h"
 #include "audio/simulated/simulated_audio_system.h"
@@ -22,7 +22,8 @@ struct Layout {
 };
 
 TEST(SteadyStateAllocations, NoneOver10000Cycles) {
-  for (const Layout layout : {Layout{"stereo", 1, 2}, Layout{"6ch", 1, 6}, Layout{"planar", 2, 1}}) {
+  for (const Layout layout :
+       {Layout{"stereo", 1, 2}, Layout{"6ch", 1, 6}, Layout{"planar", 2, 1}}) {
     float sink = 0;
     auto capture = std::make_shared<TapCapture>(audio::SimulatedAudioSystem::shared(), &sink,
                                                 &consume, nullptr);

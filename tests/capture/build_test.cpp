@@ -31,7 +31,7 @@ struct FailureCase {
   std::string name;
   std::function<void(SimulatedAudioSystem&)> arrange;
   std::int32_t code;
-  std::string lastError;  // a trailing '*' matches any rest
+  std::string lastError;                    // a trailing '*' matches any rest
   std::vector<std::string> loggedPrefixes;  // status lines that must be there
   std::vector<std::string> teardown;        // teardown calls in order
 };
@@ -41,40 +41,97 @@ std::vector<FailureCase> failureCases() {
     s.setDefaultOutput(s.addOutputDevice({"A", 48000, isFloat}));
   };
   return {
-      {"A_NoProcessObject", [&](auto& s) { output(s); s.setOwnProcessVisible(false); }, 6,
-       "could not translate own PID to a process object", {}, {}},
+      {"A_NoProcessObject",
+       [&](auto& s) {
+         output(s);
+         s.setOwnProcessVisible(false);
+       },
+       6,
+       "could not translate own PID to a process object",
+       {},
+       {}},
       {"A_ProcessObjectReadFails",
-       [&](auto& s) { output(s); s.failOnce(Operation::ReadProcessObject, kNope); }, 6,
-       "could not translate own PID to a process object", {}, {}},
-      {"B_TapCreationFails", [&](auto& s) { output(s); s.failOnce(Operation::CreateProcessTap, kNope); },
-       6, "AudioHardwareCreateProcessTap failed: 1852797029",
-       {"tap create status=1852797029 id=0 excluding self object "}, {}},
-      {"C_NoDefaultOutput", [](auto&) {}, 7, "no default output device UID",
-       {"tap create status=0 id="}, {"destroyProcessTap"}},
+       [&](auto& s) {
+         output(s);
+         s.failOnce(Operation::ReadProcessObject, kNope);
+       },
+       6,
+       "could not translate own PID to a process object",
+       {},
+       {}},
+      {"B_TapCreationFails",
+       [&](auto& s) {
+         output(s);
+         s.failOnce(Operation::CreateProcessTap, kNope);
+       },
+       6,
+       "AudioHardwareCreateProcessTap failed: 1852797029",
+       {"tap create status=1852797029 id=0 excluding self object "},
+       {}},
+      {"C_NoDefaultOutput",
+       [](auto&) {},
+       7,
+       "no default output device UID",
+       {"tap create status=0 id="},
+       {"destroyProcessTap"}},
       {"C_DefaultOutputReadFails",
-       [&](auto& s) { output(s); s.failOnce(Operation::ReadDefaultOutput, kNope); }, 7,
-       "no default output device UID", {}, {"destroyProcessTap"}},
+       [&](auto& s) {
+         output(s);
+         s.failOnce(Operation::ReadDefaultOutput, kNope);
+       },
+       7,
+       "no default output device UID",
+       {},
+       {"destroyProcessTap"}},
       {"C_DefaultOutputHasNoUID",
-       [](auto& s) { s.setDefaultOutput(s.addOutputDevice({std::nullopt, 48000, true})); }, 7,
-       "no default output device UID", {}, {"destroyProcessTap"}},
+       [](auto& s) {
+         s.setDefaultOutput(s.addOutputDevice({std::nullopt, 48000, true}));
+       },
+       7,
+       "no default output device UID",
+       {},
+       {"destroyProcessTap"}},
       {"D_AggregateCreationFails",
-       [&](auto& s) { output(s); s.failOnce(Operation::CreateAggregateDevice, -50); }, 7,
-       "AudioHardwareCreateAggregateDevice failed: -50", {"aggregate create status=-50 id=0 output=A"},
+       [&](auto& s) {
+         output(s);
+         s.failOnce(Operation::CreateAggregateDevice, -50);
+       },
+       7,
+       "AudioHardwareCreateAggregateDevice failed: -50",
+       {"aggregate create status=-50 id=0 output=A"},
        {"destroyProcessTap"}},
       {"E_IOProcRegistrationFails",
-       [&](auto& s) { output(s); s.failOnce(Operation::CreateIOProcIDWithBlock, -50); }, 8,
-       "AudioDeviceCreateIOProcIDWithBlock failed: -50", {"ioproc register status=-50"},
+       [&](auto& s) {
+         output(s);
+         s.failOnce(Operation::CreateIOProcIDWithBlock, -50);
+       },
+       8,
+       "AudioDeviceCreateIOProcIDWithBlock failed: -50",
+       {"ioproc register status=-50"},
        {"destroyAggregateDevice", "destroyProcessTap"}},
       {"F_StartFailsWithFourCharStatus",
-       [&](auto& s) { output(s); s.failOnce(Operation::DeviceStart, kNope); }, 8,
-       "AudioDeviceStart failed: 1852797029 (nope)", {"device start status=1852797029 (nope)"},
+       [&](auto& s) {
+         output(s);
+         s.failOnce(Operation::DeviceStart, kNope);
+       },
+       8,
+       "AudioDeviceStart failed: 1852797029 (nope)",
+       {"device start status=1852797029 (nope)"},
        {"deviceStop", "destroyIOProcID", "destroyAggregateDevice", "destroyProcessTap"}},
       {"F_StartFailsWithNegativeStatus",
-       [&](auto& s) { output(s); s.failOnce(Operation::DeviceStart, -10875); }, 8,
-       "AudioDeviceStart failed: -10875 (-10875)", {"device start status=-10875 (-10875)"},
+       [&](auto& s) {
+         output(s);
+         s.failOnce(Operation::DeviceStart, -10875);
+       },
+       8,
+       "AudioDeviceStart failed: -10875 (-10875)",
+       {"device start status=-10875 (-10875)"},
        {"deviceStop", "destroyIOProcID", "destroyAggregateDevice", "destroyProcessTap"}},
-      {"G_StreamIsNotFloat", [&](auto& s) { output(s, false); }, 7,
-       "aggregate stream is not float32 (flags=*", {"device start status=0 (0)"},
+      {"G_StreamIsNotFloat",
+       [&](auto& s) { output(s, false); },
+       7,
+       "aggregate stream is not float32 (flags=*",
+       {"device start status=0 (0)"},
        {"deviceStop", "destroyIOProcID", "destroyAggregateDevice", "destroyProcessTap"}},
   };
 }
@@ -112,7 +169,9 @@ TEST_F(BuildTest, NotFloatMessageUsesTheEmDashAndTheFlagsWord) {
   sim().setDefaultOutput(sim().addOutputDevice({"A", 48000, false}));
   Host host;
   ASSERT_EQ(host.start(), 7);
-  EXPECT_TRUE(std::regex_match(lastError(), std::regex("aggregate stream is not float32 \\(flags=[0-9]+\\) \xE2\x80\x94 refusing")))
+  EXPECT_TRUE(std::regex_match(
+      lastError(),
+      std::regex("aggregate stream is not float32 \\(flags=[0-9]+\\) \xE2\x80\x94 refusing")))
       << lastError();
 }
 
@@ -132,7 +191,8 @@ TEST_F(BuildTest, SuccessLogsEveryStepInOrder) {
   };
   ASSERT_EQ(lines.size(), patterns.size());
   for (std::size_t i = 0; i < patterns.size(); ++i)
-    EXPECT_TRUE(std::regex_match(lines[i], std::regex("\\[mivo-tap\\] " + patterns[i]))) << lines[i];
+    EXPECT_TRUE(std::regex_match(lines[i], std::regex("\\[mivo-tap\\] " + patterns[i])))
+        << lines[i];
 }
 
 TEST_F(BuildTest, DescribesAPrivateUnmutedTapAndAPrivateAggregateAroundTheOutput) {
@@ -146,7 +206,8 @@ TEST_F(BuildTest, DescribesAPrivateUnmutedTapAndAPrivateAggregateAroundTheOutput
   EXPECT_EQ(tap->name, "Mivo Meeting Capture");
   EXPECT_EQ(tap->muteBehavior, 0);
   EXPECT_TRUE(tap->isPrivate);
-  EXPECT_TRUE(std::regex_match(tap->uuid, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
+  EXPECT_TRUE(std::regex_match(
+      tap->uuid, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
       << tap->uuid;
 
   using Dictionary = PropertyValue::Dictionary;

@@ -3,8 +3,6 @@
 // and a check that nothing is left running at the end.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -14,6 +12,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "audio/simulated/simulated_audio_system.h"
 #include "mivo_capture.h"
@@ -36,7 +36,7 @@ struct Host {
   std::int64_t stoppedCalls = 0;
   std::vector<std::int32_t> rates;
   std::vector<float> lastSamples;
-  bool badFrame = false;  // wrong ctx, source or count
+  bool badFrame = false;                // wrong ctx, source or count
   std::function<void()> onFrameHook;    // runs inside the frame callback
   std::function<void()> onStoppedHook;  // runs inside the stopped callback
 
@@ -94,7 +94,8 @@ class CaptureTest : public ::testing::Test {
   void TearDown() override {
     mivo_tap_stop();
     sim().release();
-    EXPECT_EQ(sim().liveCounts(), SimulatedAudioSystem::LiveCounts{}) << "audio objects left behind";
+    EXPECT_EQ(sim().liveCounts(), SimulatedAudioSystem::LiveCounts{})
+        << "audio objects left behind";
     platform::setLogObserver(nullptr);
   }
 

@@ -1,12 +1,12 @@
 #include "downmix.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace mivo::capture {
 namespace {

@@ -69,7 +69,8 @@ TEST_F(IOCycleTest, UnusableCyclesAreSkippedWithoutCountOrLog) {
   sim().deliverCycles(2);
   sim().setExactBufferList(std::vector<audio::sim::ExactBuffer>{{6, 20, false, {}}});
   sim().deliverCycles(2);
-  sim().setExactBufferList(std::vector<audio::sim::ExactBuffer>{{1, 16, true, {}}, {1, 16, true, {}}});
+  sim().setExactBufferList(
+      std::vector<audio::sim::ExactBuffer>{{1, 16, true, {}}, {1, 16, true, {}}});
   sim().deliverCycles(2);
   EXPECT_EQ(host.frameCallCount(), 0);
   EXPECT_TRUE(log().empty());

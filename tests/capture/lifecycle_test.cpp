@@ -137,7 +137,8 @@ TEST_F(LifecycleTest, StopFromInsideTheFrameCallbackDoesNotHang) {
   };
   ASSERT_EQ(host.start(), 0);
   auto delivery = std::async(std::launch::async, [&] { sim().deliverCycles(5); });
-  ASSERT_EQ(delivery.wait_for(10s), std::future_status::ready) << "stop inside a frame callback hung";
+  ASSERT_EQ(delivery.wait_for(10s), std::future_status::ready)
+      << "stop inside a frame callback hung";
   EXPECT_EQ(host.frameCallCount(), 1);
   EXPECT_EQ(sim().liveCounts(), SimulatedAudioSystem::LiveCounts{});
   EXPECT_EQ(host.start(), 0);  // the registry is free

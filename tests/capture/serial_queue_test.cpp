@@ -1,7 +1,5 @@
 #include "platform/serial_queue.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -9,6 +7,8 @@
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace mivo::platform {
 namespace {

@@ -75,8 +75,12 @@ TEST_F(StressTest, OutputStormWithFailingRebuilds) {
   Host host;
   std::atomic<bool> stopReturned{false};
   std::atomic<int> late{0};
-  host.onFrameHook = [&] { if (stopReturned.load()) late.fetch_add(1); };
-  host.onStoppedHook = [&] { if (stopReturned.load()) late.fetch_add(1); };
+  host.onFrameHook = [&] {
+    if (stopReturned.load()) late.fetch_add(1);
+  };
+  host.onStoppedHook = [&] {
+    if (stopReturned.load()) late.fetch_add(1);
+  };
   auto capture = std::make_shared<capture::TapCapture>(sim(), &host, &Host::frame, &Host::stopped);
   ASSERT_EQ(capture->start(), 0);
 
@@ -101,9 +105,10 @@ TEST_F(StressTest, OutputStormWithFailingRebuilds) {
 
   const std::size_t failedRebuilds = countLoggedStartingWith("rebuild FAILED rc=7");
   const std::size_t okRebuilds = countLoggedStartingWith("rebuild OK on ");
-  std::printf("storm: %d flips, %zu rebuilds ok, %zu failed, %lld stopped callbacks, %lld frame calls\n",
-              kFlips, okRebuilds, failedRebuilds, static_cast<long long>(host.stoppedCount()),
-              static_cast<long long>(host.frameCallCount()));
+  std::printf(
+      "storm: %d flips, %zu rebuilds ok, %zu failed, %lld stopped callbacks, %lld frame calls\n",
+      kFlips, okRebuilds, failedRebuilds, static_cast<long long>(host.stoppedCount()),
+      static_cast<long long>(host.frameCallCount()));
   EXPECT_GT(okRebuilds, 0u);
   EXPECT_EQ(static_cast<std::size_t>(host.stoppedCount()), failedRebuilds);
   EXPECT_EQ(late.load(), 0);

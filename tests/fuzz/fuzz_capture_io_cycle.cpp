@@ -20,7 +20,8 @@ class Reader {
   Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   std::uint32_t take(std::size_t bytes) {
     std::uint32_t value = 0;
-    for (std::size_t i = 0; i < bytes && pos_ < size_; ++i) value |= std::uint32_t(data_[pos_++]) << (8 * i);
+    for (std::size_t i = 0; i < bytes && pos_ < size_; ++i)
+      value |= std::uint32_t(data_[pos_++]) << (8 * i);
     return value;
   }
   std::size_t remaining() const { return size_ - pos_; }
@@ -33,7 +34,8 @@ class Reader {
   std::size_t pos_ = 0;
 };
 
-void checkFrame(void*, std::uint8_t source, const float* samples, std::int32_t frames, std::int32_t rate) {
+void checkFrame(void*, std::uint8_t source, const float* samples, std::int32_t frames,
+                std::int32_t rate) {
   if (source != 0 || samples == nullptr || frames < 1 || rate < 1) std::abort();
   volatile float sum = 0;
   for (std::int32_t i = 0; i < frames; ++i) sum = sum + samples[i];  // every sample is readable

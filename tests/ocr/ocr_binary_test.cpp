@@ -1,14 +1,15 @@
-#include "child_process.h"
-#include "test_images.h"
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "child_process.h"
+#include "test_images.h"
 
 namespace mivo::ocr::testing {
 namespace {
@@ -24,8 +25,8 @@ class OcrBinary : public ::testing::Test {
     // TearDown removes all of it.
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(name.begin(), name.end(), '/', '-');
-    workDir_ = fs::temp_directory_path() /
-               ("mivo-ocr-test-" + std::to_string(getpid()) + "-" + name);
+    workDir_ =
+        fs::temp_directory_path() / ("mivo-ocr-test-" + std::to_string(getpid()) + "-" + name);
     fs::create_directories(workDir_);
   }
   void TearDown() override { fs::remove_all(workDir_); }

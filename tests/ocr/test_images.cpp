@@ -1,9 +1,6 @@
 #include "test_images.h"
 
-#include <leptonica/allheaders.h>
-#include <libheif/heif.h>
 #include <tiffio.h>
-#include <webp/mux.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -13,6 +10,10 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+
+#include <leptonica/allheaders.h>
+#include <libheif/heif.h>
+#include <webp/mux.h>
 
 namespace mivo::ocr::testing {
 namespace {
@@ -42,8 +43,8 @@ void writeHeic(Pix* source, const std::filesystem::path& target, int orientation
   const int width = static_cast<int>(pixGetWidth(rgb.get()));
   const int height = static_cast<int>(pixGetHeight(rgb.get()));
   heif_image* image = nullptr;
-  require(heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
-                            &image).code == heif_error_Ok,
+  require(heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image)
+                  .code == heif_error_Ok,
           "heif_image_create");
   heif_image_add_plane(image, heif_channel_interleaved, width, height, 8);
   int stride = 0;

@@ -16,8 +16,7 @@ void convertImage(const std::filesystem::path& source, const std::string& format
 
 // A TIFF whose page 0 is `firstPage` and page 1 is `secondPage`.
 void writeTwoPageTiff(const std::filesystem::path& firstPage,
-                      const std::filesystem::path& secondPage,
-                      const std::filesystem::path& target);
+                      const std::filesystem::path& secondPage, const std::filesystem::path& target);
 
 // The picture at `page` above the one at `banner`, whose light ground
 // becomes mid grey: dark text on a grey band, as report covers have.

@@ -1,8 +1,8 @@
 // The PipeWire backend's pure pieces: no server needed.
-#include <gtest/gtest.h>
-
 #include <optional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "audio/pipewire/aggregate_description.h"
 #include "audio/pipewire/default_output_follower.h"
@@ -37,9 +37,14 @@ TEST(DefaultSinkMetadata, NamesTheSinkOnlyWhenTheValueHoldsAName) {
 
 PropertyValue description(PropertyValue master, PropertyValue subdevices, PropertyValue taps) {
   using D = PropertyValue::Dictionary;
-  return D{{"name", "Mivo Capture"}, {"uid", "app.mivo.tap.T"}, {"master", std::move(master)},
-           {"private", true},        {"stacked", false},          {"tapautostart", true},
-           {"subdevices", std::move(subdevices)}, {"taps", std::move(taps)}};
+  return D{{"name", "Mivo Capture"},
+           {"uid", "app.mivo.tap.T"},
+           {"master", std::move(master)},
+           {"private", true},
+           {"stacked", false},
+           {"tapautostart", true},
+           {"subdevices", std::move(subdevices)},
+           {"taps", std::move(taps)}};
 }
 
 TEST(AggregateDescription, ReadsTheOutputAndTheTapAndRefusesWhatDoesNotFit) {

@@ -1,6 +1,5 @@
 // The PipeWire backend through the audio hardware interface, against the
 // private session that pw-session.sh starts (outputs A, the default, and B).
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "audio/pipewire/pipewire_audio_hardware.h"
 #include "platform/serial_queue.h"
@@ -92,11 +93,13 @@ class CaptureChain {
 
   // Leaves proc null when a step failed (the failure is reported).
   void build(AudioHardware& hardware, platform::SerialQueue& queue) {
-    auto description = TapDescription::stereoGlobalTapButExcludeProcesses({ownProcessObject(hardware)});
+    auto description =
+        TapDescription::stereoGlobalTapButExcludeProcesses({ownProcessObject(hardware)});
     description.uuid = "5A1B2C3D-0000-4000-8000-" + std::to_string(100000000000 + ++serial_);
     ASSERT_EQ(hardware.createProcessTap(description, &tap), kNoErr);
     AudioObjectID output = 0;
-    ASSERT_EQ(read(hardware, kAudioObjectSystemObject, kDefaultOutputDeviceAddress, output), kNoErr);
+    ASSERT_EQ(read(hardware, kAudioObjectSystemObject, kDefaultOutputDeviceAddress, output),
+              kNoErr);
     auto uid = uidOf(hardware, output);
     ASSERT_TRUE(uid);
     outputUID = *uid;
@@ -254,12 +257,12 @@ TEST_F(PipeWireBackend, CapturesAForeignToneButNotItsOwnAndLeavesTheToneOnItsOut
 TEST_F(PipeWireBackend, FollowsTheDefaultOutputAndCallsListenersOnTheirQueue) {
   std::atomic<int> calls = 0;
   std::atomic<bool> onQueue = true;
-  auto listener = std::make_shared<const PropertyListener>(
-      [&](std::uint32_t count, const PropertyAddress* addresses) {
-        onQueue = onQueue && queue.isCurrent() && count == 1 &&
-                  addresses[0] == kDefaultOutputDeviceAddress;
-        ++calls;
-      });
+  auto listener = std::make_shared<const PropertyListener>([&](std::uint32_t count,
+                                                               const PropertyAddress* addresses) {
+    onQueue =
+        onQueue && queue.isCurrent() && count == 1 && addresses[0] == kDefaultOutputDeviceAddress;
+    ++calls;
+  });
   ASSERT_EQ(hardware.addPropertyListener(kAudioObjectSystemObject, kDefaultOutputDeviceAddress,
                                          queue, listener),
             kNoErr);
@@ -270,8 +273,8 @@ TEST_F(PipeWireBackend, FollowsTheDefaultOutputAndCallsListenersOnTheirQueue) {
   EXPECT_EQ(uidOf(hardware, output), "B");
   EXPECT_TRUE(onQueue);
 
-  ASSERT_EQ(hardware.removePropertyListener(kAudioObjectSystemObject,
-                                            kDefaultOutputDeviceAddress, queue, listener),
+  ASSERT_EQ(hardware.removePropertyListener(kAudioObjectSystemObject, kDefaultOutputDeviceAddress,
+                                            queue, listener),
             kNoErr);
   queue.sync([] {});
   int callsAtRemoval = calls;
@@ -305,7 +308,8 @@ TEST_F(PipeWireBackend, ReadsASwitchWithNobodyListeningAfterTheMetadataWentDeaf)
 }
 
 TEST_F(PipeWireBackend, RefusesAggregatesItCannotBuild) {
-  auto tapDescription = TapDescription::stereoGlobalTapButExcludeProcesses({ownProcessObject(hardware)});
+  auto tapDescription =
+      TapDescription::stereoGlobalTapButExcludeProcesses({ownProcessObject(hardware)});
   tapDescription.uuid = "0E2F4A6B-1111-4222-8333-444455556666";
   AudioObjectID tap = 0;
   ASSERT_EQ(hardware.createProcessTap(tapDescription, &tap), kNoErr);
@@ -315,7 +319,8 @@ TEST_F(PipeWireBackend, RefusesAggregatesItCannotBuild) {
   };
   const Case cases[] = {
       {"output that does not exist", aggregateDescription("Z", tapDescription.uuid, "Z")},
-      {"tap that does not exist", aggregateDescription("A", "00000000-0000-4000-8000-000000000000", "A")},
+      {"tap that does not exist",
+       aggregateDescription("A", "00000000-0000-4000-8000-000000000000", "A")},
       {"output not among the subdevices", aggregateDescription("A", tapDescription.uuid, "B")},
       {"not a dictionary", PropertyValue("A")},
   };
@@ -372,7 +377,8 @@ TEST(NoServer, EveryReadThatNeedsTheServerSaysItIsNotRunning) {
               kErrNotRunning);
     EXPECT_EQ(read(hardware, kAudioObjectSystemObject, kDefaultOutputDeviceAddress, object),
               kErrNotRunning);
-    auto listener = std::make_shared<const PropertyListener>([](std::uint32_t, const PropertyAddress*) {});
+    auto listener =
+        std::make_shared<const PropertyListener>([](std::uint32_t, const PropertyAddress*) {});
     EXPECT_NE(hardware.addPropertyListener(kAudioObjectSystemObject, kDefaultOutputDeviceAddress,
                                            queue, listener),
               kNoErr);
@@ -419,8 +425,8 @@ TEST(ServerLoss, ACaptureWhoseServerDiesNeitherCrashesNorHangs) {
                 std::int32_t(getpid())) == kErrNotRunning;
   }));
   chain.tearDown();
-  EXPECT_EQ(hardware.removePropertyListener(kAudioObjectSystemObject,
-                                            kDefaultOutputDeviceAddress, queue, listener),
+  EXPECT_EQ(hardware.removePropertyListener(kAudioObjectSystemObject, kDefaultOutputDeviceAddress,
+                                            queue, listener),
             kNoErr);
 }
 

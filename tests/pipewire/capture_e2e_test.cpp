@@ -1,8 +1,6 @@
 // The capture library's C functions on a real PipeWire server (the private
 // session of pw-session.sh: outputs A, the default, and B), with the log
 // read through the platform's observer.
-#include <gtest/gtest.h>
-
 #include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,14 +9,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "mivo_capture.h"
 #include "platform/system_log.h"
@@ -42,7 +42,9 @@ bool setDefaultOutput(const std::string& name) {
 
 constexpr const char* kSurround51 = "FL,FR,FC,LFE,RL,RR";
 
-double decibels(double amplitude, double reference) { return 20 * std::log10(amplitude / reference); }
+double decibels(double amplitude, double reference) {
+  return 20 * std::log10(amplitude / reference);
+}
 
 // The host's side: what the callbacks received.
 struct Host {
@@ -57,8 +59,8 @@ struct Host {
   std::chrono::steady_clock::time_point lastFrameAt{};
   std::chrono::steady_clock::duration longestPause{};  // between two frame callbacks
 
-  static void onFrame(void* ctx, std::uint8_t source, const float* samples,
-                      std::int32_t frameCount, std::int32_t sampleRate) {
+  static void onFrame(void* ctx, std::uint8_t source, const float* samples, std::int32_t frameCount,
+                      std::int32_t sampleRate) {
     auto* host = static_cast<Host*>(ctx);
     std::lock_guard lock(host->mutex);
     if (host->stopReturned) ++host->framesAfterStop;
@@ -85,7 +87,10 @@ struct Host {
   }
   // The mono signal of the next stretch of time.
   std::vector<float> record(std::chrono::milliseconds length) {
-    { std::lock_guard lock(mutex); samples.clear(); }
+    {
+      std::lock_guard lock(mutex);
+      samples.clear();
+    }
     std::this_thread::sleep_for(length);
     std::lock_guard lock(mutex);
     return std::exchange(samples, {});
@@ -93,7 +98,10 @@ struct Host {
   // The next count samples, however long a busy machine takes to deliver
   // them (the graph drops cycles when it is late); fewer after 10 s.
   std::vector<float> recordSamples(std::size_t count) {
-    { std::lock_guard lock(mutex); samples.clear(); }
+    {
+      std::lock_guard lock(mutex);
+      samples.clear();
+    }
     eventually(10s, [&] {
       std::lock_guard lock(mutex);
       return samples.size() >= count;
@@ -195,9 +203,8 @@ class CaptureOnPipeWire : public ::testing::Test {
   void makeDefault(const std::string& sink) {
     ASSERT_TRUE(eventually(10s, [&] { return hasSink(sink); })) << "no sink " << sink;
     ASSERT_TRUE(setDefaultOutput(sink));
-    ASSERT_TRUE(eventually(5s, [&] {
-      return mivo::pwtest::commandOutput("pactl get-default-sink") == sink + "\n";
-    }));
+    ASSERT_TRUE(eventually(
+        5s, [&] { return mivo::pwtest::commandOutput("pactl get-default-sink") == sink + "\n"; }));
   }
 
   // The foreign tone (440 Hz, 0.5) is captured at its own level and the
@@ -273,8 +280,8 @@ TEST_F(CaptureOnPipeWire, FollowsTheDefaultOutputToAnotherDevice) {
   ASSERT_TRUE(eventually(5s, [&] { return host.amplitudeNow(440) > 0.2; }));
 
   ASSERT_TRUE(setDefaultOutput("B"));
-  EXPECT_TRUE(log.eventuallyContains(
-      "[mivo-tap] default output changed A \u2192 B \u2014 rebuilding"));
+  EXPECT_TRUE(
+      log.eventuallyContains("[mivo-tap] default output changed A \u2192 B \u2014 rebuilding"));
   EXPECT_TRUE(log.eventuallyContains("[mivo-tap] rebuild OK on B"));
   // The foreign stream moves to B with the default; the capture follows it.
   EXPECT_TRUE(eventually(5s, [&] { return host.amplitudeNow(440) > 0.2; }));
@@ -292,8 +299,9 @@ TEST_F(CaptureOnPipeWire, GoesSilentWhenTheDefaultOutputIsAbsentAndResumesWhenOn
   EXPECT_EQ(host.stoppedCalls, 0);
 
   // A default naming a sink that is not there: the rebuild fails.
-  ASSERT_TRUE(mivo::pwtest::run(
-      "pw-metadata -n default 0 default.audio.sink '{\"name\":\"gone\"}' Spa:String:JSON >/dev/null"));
+  ASSERT_TRUE(
+      mivo::pwtest::run("pw-metadata -n default 0 default.audio.sink '{\"name\":\"gone\"}' "
+                        "Spa:String:JSON >/dev/null"));
   EXPECT_TRUE(log.eventuallyContains(
       "[mivo-tap] rebuild FAILED rc=7 \u2014 far side silent until a device returns"));
   EXPECT_TRUE(eventually(5s, [&] { return host.stoppedCalls == 1; }));
@@ -301,7 +309,8 @@ TEST_F(CaptureOnPipeWire, GoesSilentWhenTheDefaultOutputIsAbsentAndResumesWhenOn
   EXPECT_EQ(host.start(), MIVO_TAP_ALREADY_CAPTURING);
 
   ASSERT_TRUE(setDefaultOutput("B"));
-  EXPECT_TRUE(log.eventuallyContains("[mivo-tap] default output changed ? \u2192 B \u2014 rebuilding"));
+  EXPECT_TRUE(
+      log.eventuallyContains("[mivo-tap] default output changed ? \u2192 B \u2014 rebuilding"));
   EXPECT_TRUE(log.eventuallyContains("[mivo-tap] rebuild OK on B"));
   frames = host.frameCount();
   EXPECT_TRUE(eventually(5s, [&] { return host.frameCount() > frames + 4800; }));
@@ -527,10 +536,13 @@ TEST_F(CaptureOnPipeWire, MixesEveryOutputLayoutDownToStereoAtTheStandardLevels)
     };
     double previous = 0;
     double now = 0;
-    EXPECT_TRUE(eventually(10s, [&] {
-      now = peakNow();
-      return std::abs(now - std::exchange(previous, now)) < 0.02 * now + 0.005;
-    })) << layout << " " << toneChannels;
+    EXPECT_TRUE(eventually(10s,
+                           [&] {
+                             now = peakNow();
+                             return std::abs(now - std::exchange(previous, now)) <
+                                    0.02 * now + 0.005;
+                           }))
+        << layout << " " << toneChannels;
     return now;
   };
   double stereoOnStereo = levelOn("A", "FL,FR", "FL,FR");
@@ -588,8 +600,9 @@ TEST_F(CaptureOnPipeWire, ItsFreshBindingsNeverDeafenOtherClients) {
   ASSERT_EQ(kill(sessionManager, SIGCONT), 0);
 
   ASSERT_TRUE(setDefaultOutput("B"));
-  EXPECT_TRUE(eventually(5s, [&] { return bystander.lastHeard().find("\"B\"") != std::string::npos; }))
-      << bystander.lastHeard();
+  EXPECT_TRUE(eventually(5s, [&] {
+    return bystander.lastHeard().find("\"B\"") != std::string::npos;
+  })) << bystander.lastHeard();
 }
 
 TEST_F(CaptureOnPipeWire, FiveHundredSwitchesWithStreamsPlayingLeaveNothingBehind) {
@@ -600,7 +613,8 @@ TEST_F(CaptureOnPipeWire, FiveHundredSwitchesWithStreamsPlayingLeaveNothingBehin
     for (int i = from; i < to && !HasFailure(); ++i) {
       std::string name = i % 2 == 0 ? "B" : "A";
       ASSERT_TRUE(setDefaultOutput(name));
-      ASSERT_TRUE(log.eventuallyCounts("[mivo-tap] rebuild OK on " + name, i / 2 + 1)) << "switch " << i;
+      ASSERT_TRUE(log.eventuallyCounts("[mivo-tap] rebuild OK on " + name, i / 2 + 1))
+          << "switch " << i;
       host.record(0ms);  // the host keeps no samples: the memory measured is the library's
     }
   };
@@ -629,8 +643,8 @@ TEST_F(CaptureOnPipeWire, CapturesAJackClient) {
 
 TEST_F(CaptureOnPipeWire, CapturesEachSoundOnceThroughALoopbackSink) {
   mivo::pwtest::ChildProcess loopback({"pw-loopback", "-m", "[FL FR]",
-                                        "--capture-props=media.class=Audio/Sink node.name=fx",
-                                        "--playback-props=target.object=A"});
+                                       "--capture-props=media.class=Audio/Sink node.name=fx",
+                                       "--playback-props=target.object=A"});
   expectEachSoundOnceThrough("fx");
 }
 
@@ -639,8 +653,9 @@ TEST_F(CaptureOnPipeWire, CapturesEachSoundOnceThroughAnEchoCanceller) {
   ASSERT_TRUE(mivo::pwtest::run(
       "pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=mic "
       "media.class=Audio/Source/Virtual audio.position=[FL FR] object.linger=true }' >/dev/null"));
-  ASSERT_TRUE(mivo::pwtest::run("pactl load-module module-echo-cancel aec_method=null "
-                                "source_master=mic sink_master=A >/dev/null"));
+  ASSERT_TRUE(
+      mivo::pwtest::run("pactl load-module module-echo-cancel aec_method=null "
+                        "source_master=mic sink_master=A >/dev/null"));
   expectEachSoundOnceThrough("echo-cancel-sink");
 }
 
@@ -662,8 +677,8 @@ TEST_F(CaptureOnPipeWire, CapturesEachSoundOnceThroughAnEffectsChainOnAMonitor) 
       return mivo::pwtest::run("pw-link fx:monitor_" + side + " mivo-test-effects:input_" + side +
                                " 2>/dev/null");
     })) << side;
-    ASSERT_TRUE(mivo::pwtest::run("pw-link mivo-test-effects:output_" + side + " A:playback_" +
-                                  side));
+    ASSERT_TRUE(
+        mivo::pwtest::run("pw-link mivo-test-effects:output_" + side + " A:playback_" + side));
   }
   expectEachSoundOnceThrough("fx");
 }

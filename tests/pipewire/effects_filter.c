@@ -4,11 +4,12 @@
  * group. It links nothing itself; the test links a sink's monitor into it
  * and its outputs into a device. Runs until SIGTERM.
  *   effects_filter NAME */
-#include <pipewire/filter.h>
-#include <pipewire/pipewire.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+
+#include <pipewire/filter.h>
+#include <pipewire/pipewire.h>
 
 enum { kChannels = 2 };
 
@@ -40,12 +41,11 @@ static const struct pw_filter_events filter_events = {
 
 static void* add_port(struct effects* effects, enum pw_direction direction, const char* name,
                       const char* channel) {
-  return pw_filter_add_port(effects->filter, direction, PW_FILTER_PORT_FLAG_MAP_BUFFERS,
-                            sizeof(float*),
-                            pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio",
-                                              PW_KEY_PORT_NAME, name, PW_KEY_AUDIO_CHANNEL,
-                                              channel, NULL),
-                            NULL, 0);
+  return pw_filter_add_port(
+      effects->filter, direction, PW_FILTER_PORT_FLAG_MAP_BUFFERS, sizeof(float*),
+      pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio", PW_KEY_PORT_NAME, name,
+                        PW_KEY_AUDIO_CHANNEL, channel, NULL),
+      NULL, 0);
 }
 
 static void on_signal(void* data, int signal_number) {

@@ -1,16 +1,17 @@
 // The IO delivery of the capture stream, without a server: what each proc's
 // queue receives, a queue that falls far behind, work that outlives its
 // proc, and that the processing thread never allocates.
-#include <gtest/gtest.h>
+#include "audio/pipewire/io_delivery.h"
 
 #include <future>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "allocation_counter.h"
 #include "audio/pipewire/cycle_ring.h"
-#include "audio/pipewire/io_delivery.h"
 #include "platform/serial_queue.h"
 #include "platform/system_log.h"
 
@@ -42,7 +43,9 @@ IOBlock recordingBlock(const std::shared_ptr<Received>& received, platform::Seri
     const auto* samples = static_cast<const float*>(buffer.mData);
     std::lock_guard lock(received->mutex);
     received->cycles.push_back({{samples, samples + buffer.mDataByteSize / sizeof(float)},
-                                buffer.mNumberChannels, now->mSampleTime, queue.isCurrent()});
+                                buffer.mNumberChannels,
+                                now->mSampleTime,
+                                queue.isCurrent()});
   };
 }
 
@@ -202,16 +205,16 @@ TEST(IoDelivery, ADrainRunningAsItsProcGoesFinishesIntactAndNoneStartsAfter) {
   std::promise<void> entered;
   std::promise<void> resume;
   auto delivery = std::make_unique<IoDelivery>();
-  delivery->add(1, queue, [&, recording = recordingBlock(received, queue), first = true](
-                              const AudioTimeStamp* now, const AudioBufferList* input,
-                              const AudioTimeStamp*, AudioBufferList*,
-                              const AudioTimeStamp*) mutable {
-    recording(now, input, now, nullptr, now);
-    if (std::exchange(first, false)) {
-      entered.set_value();
-      resume.get_future().wait();
-    }
-  });
+  delivery->add(1, queue,
+                [&, recording = recordingBlock(received, queue), first = true](
+                    const AudioTimeStamp* now, const AudioBufferList* input, const AudioTimeStamp*,
+                    AudioBufferList*, const AudioTimeStamp*) mutable {
+                  recording(now, input, now, nullptr, now);
+                  if (std::exchange(first, false)) {
+                    entered.set_value();
+                    resume.get_future().wait();
+                  }
+                });
   delivery->setRunning(1, true);
   delivery->deliver(cycleSamples(0, 4000, 2).data(), 4000, 2);  // in several slots
   entered.get_future().wait();
@@ -231,10 +234,11 @@ TEST(IoDelivery, TheProcessingThreadNeverAllocates) {
   platform::SerialQueue queue("test.io");
   std::atomic<long> sum = 0;
   IoDelivery delivery;
-  delivery.add(1, queue, [&](const AudioTimeStamp*, const AudioBufferList* input, const AudioTimeStamp*,
-                             AudioBufferList*, const AudioTimeStamp*) {
-    sum += long(static_cast<const float*>(input->mBuffers[0].mData)[0]);
-  });
+  delivery.add(1, queue,
+               [&](const AudioTimeStamp*, const AudioBufferList* input, const AudioTimeStamp*,
+                   AudioBufferList*, const AudioTimeStamp*) {
+                 sum += long(static_cast<const float*>(input->mBuffers[0].mData)[0]);
+               });
   delivery.setRunning(1, true);
   std::vector<float> samples(512, 1.0f);
   constexpr int kCycles = 2000;

@@ -2,12 +2,13 @@
  * of amplitude 0.5, connected to every input port whose name matches the
  * pattern (a regular expression), until SIGTERM.
  *   jack_tone FREQUENCY PATTERN      (run under pw-jack) */
-#include <jack/jack.h>
 #include <math.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
+
+#include <jack/jack.h>
 
 static jack_port_t* output;
 static double phase, step;

@@ -1,17 +1,17 @@
 // Where each sound starts, on graphs described as the registry announces
 // them: nodes with their class, link group and monitor flag, one input and
 // one output port each (a sink's output is its monitor), and links.
-#include <gtest/gtest.h>
-
-#include <pipewire/pipewire.h>
+#include "audio/pipewire/sound_origins.h"
 
 #include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+#include <pipewire/pipewire.h>
+
 #include "audio/pipewire/graph_model.h"
-#include "audio/pipewire/sound_origins.h"
 
 namespace mivo::audio::pipewire {
 namespace {
@@ -60,15 +60,19 @@ std::set<std::string> originsOf(const Case& c) {
     std::string nodeId = std::to_string(id);
     bool sink = std::string(node.mediaClass) == "Audio/Sink";
     announce(graph, id, PW_TYPE_INTERFACE_Node,
-             {{PW_KEY_NODE_NAME, node.name}, {PW_KEY_MEDIA_CLASS, node.mediaClass},
+             {{PW_KEY_NODE_NAME, node.name},
+              {PW_KEY_MEDIA_CLASS, node.mediaClass},
               {PW_KEY_NODE_LINK_GROUP, node.group},
               {PW_KEY_STREAM_CAPTURE_SINK, node.readsMonitor ? "true" : "false"}});
     announce(graph, inputPort(id), PW_TYPE_INTERFACE_Port,
-             {{PW_KEY_NODE_ID, nodeId.c_str()}, {PW_KEY_PORT_DIRECTION, "in"},
+             {{PW_KEY_NODE_ID, nodeId.c_str()},
+              {PW_KEY_PORT_DIRECTION, "in"},
               {PW_KEY_AUDIO_CHANNEL, "FL"}});
     announce(graph, outputPort(id), PW_TYPE_INTERFACE_Port,
-             {{PW_KEY_NODE_ID, nodeId.c_str()}, {PW_KEY_PORT_DIRECTION, "out"},
-              {PW_KEY_PORT_MONITOR, sink ? "true" : "false"}, {PW_KEY_AUDIO_CHANNEL, "FL"}});
+             {{PW_KEY_NODE_ID, nodeId.c_str()},
+              {PW_KEY_PORT_DIRECTION, "out"},
+              {PW_KEY_PORT_MONITOR, sink ? "true" : "false"},
+              {PW_KEY_AUDIO_CHANNEL, "FL"}});
   }
   std::uint32_t linkId = 5000;
   for (const LinkSpec& link : c.links) {
@@ -104,18 +108,31 @@ TEST(SoundOrigins, CapturesEachSoundWhereItStartsAndNoRelayOfItAgain) {
        {{"app", "fx"}, {"fx.out", "A"}},
        {"app"}},
       {"a combine sink over two devices",
-       {{"A", kSink}, {"B", kSink}, {"app", kPlayback}, {"comb", kSink, "c"},
-        {"comb.A", kPlayback, "c"}, {"comb.B", kPlayback, "c"}},
+       {{"A", kSink},
+        {"B", kSink},
+        {"app", kPlayback},
+        {"comb", kSink, "c"},
+        {"comb.A", kPlayback, "c"},
+        {"comb.B", kPlayback, "c"}},
        {{"app", "comb"}, {"comb.A", "A"}, {"comb.B", "B"}},
        {"app"}},
       {"an echo canceller with a microphone: the played sound goes on to its playback",
-       {{"A", kSink}, {"mic", kSource}, {"app", kPlayback}, {"ec.capture", kRecord, "ec"},
-        {"ec.source", kSource, "ec"}, {"ec.sink", kSink, "ec"}, {"ec.playback", kPlayback, "ec"}},
+       {{"A", kSink},
+        {"mic", kSource},
+        {"app", kPlayback},
+        {"ec.capture", kRecord, "ec"},
+        {"ec.source", kSource, "ec"},
+        {"ec.sink", kSink, "ec"},
+        {"ec.playback", kPlayback, "ec"}},
        {{"mic", "ec.capture"}, {"app", "ec.sink"}, {"ec.playback", "A"}},
        {"app"}},
       {"an echo canceller that reads the device's monitor",
-       {{"A", kSink}, {"B", kSink}, {"mic", kSource}, {"app", kPlayback},
-        {"ec.capture", kRecord, "ec"}, {"ec.sink", kRecord, "ec", true},
+       {{"A", kSink},
+        {"B", kSink},
+        {"mic", kSource},
+        {"app", kPlayback},
+        {"ec.capture", kRecord, "ec"},
+        {"ec.sink", kRecord, "ec", true},
         {"ec.playback", kPlayback, "ec"}},
        {{"mic", "ec.capture"}, {"app", "A"}, {"A", "ec.sink"}, {"ec.playback", "B"}},
        {"app"}},
@@ -124,7 +141,9 @@ TEST(SoundOrigins, CapturesEachSoundWhereItStartsAndNoRelayOfItAgain) {
        {{"app", "fx"}, {"fx", "eq"}, {"eq", "limiter"}, {"limiter", "A"}},
        {"app"}},
       {"a stream that reads a monitor before its links are made",
-       {{"A", kSink}, {"app", kPlayback}, {"lb.in", kRecord, "lb", true},
+       {{"A", kSink},
+        {"app", kPlayback},
+        {"lb.in", kRecord, "lb", true},
         {"lb.out", kPlayback, "lb"}},
        {{"app", "A"}, {"lb.out", "A"}},
        {"app"}},
@@ -133,19 +152,33 @@ TEST(SoundOrigins, CapturesEachSoundWhereItStartsAndNoRelayOfItAgain) {
        {{"mic", "lb.in"}, {"lb.out", "A"}},
        {"lb.out"}},
       {"a microphone loopback and an application into one virtual sink",
-       {{"A", kSink}, {"mic", kSource}, {"app", kPlayback}, {"lb.in", kRecord, "lb"},
-        {"lb.out", kPlayback, "lb"}, {"fx", kSink, "v"}, {"fx.out", kPlayback, "v"}},
+       {{"A", kSink},
+        {"mic", kSource},
+        {"app", kPlayback},
+        {"lb.in", kRecord, "lb"},
+        {"lb.out", kPlayback, "lb"},
+        {"fx", kSink, "v"},
+        {"fx.out", kPlayback, "v"}},
        {{"mic", "lb.in"}, {"lb.out", "fx"}, {"app", "fx"}, {"fx.out", "A"}},
        {"app", "lb.out"}},
       {"an echo canceller's cleaned microphone looped into the speakers",
-       {{"A", kSink}, {"mic", kSource}, {"ec.capture", kRecord, "ec"},
-        {"ec.source", kSource, "ec"}, {"ec.sink", kSink, "ec"}, {"ec.playback", kPlayback, "ec"},
-        {"lb.in", kRecord, "lb"}, {"lb.out", kPlayback, "lb"}},
+       {{"A", kSink},
+        {"mic", kSource},
+        {"ec.capture", kRecord, "ec"},
+        {"ec.source", kSource, "ec"},
+        {"ec.sink", kSink, "ec"},
+        {"ec.playback", kPlayback, "ec"},
+        {"lb.in", kRecord, "lb"},
+        {"lb.out", kPlayback, "lb"}},
        {{"mic", "ec.capture"}, {"ec.playback", "A"}, {"ec.source", "lb.in"}, {"lb.out", "A"}},
        {"lb.out"}},
       {"a virtual microphone made of a monitor, looped into the speakers",
-       {{"A", kSink}, {"B", kSink}, {"app", kPlayback}, {"vm.in", kRecord, "vm", true},
-        {"vm", "Audio/Source/Virtual", "vm"}, {"lb.in", kRecord, "lb"},
+       {{"A", kSink},
+        {"B", kSink},
+        {"app", kPlayback},
+        {"vm.in", kRecord, "vm", true},
+        {"vm", "Audio/Source/Virtual", "vm"},
+        {"lb.in", kRecord, "lb"},
         {"lb.out", kPlayback, "lb"}},
        {{"app", "A"}, {"A", "vm.in"}, {"vm", "lb.in"}, {"lb.out", "B"}},
        {"app"}},

@@ -11,16 +11,15 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <numbers>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
-#include <pulse/simple.h>
 #include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
-
-#include <mutex>
+#include <pulse/simple.h>
 
 #include "tone_stream.h"
 
@@ -54,8 +53,7 @@ SandboxedPlayer::SandboxedPlayer(double frequency)
                     std::to_string(frequency), "0"},
                    SIGKILL) {}
 
-EffectsFilter::EffectsFilter(const std::string& name)
-    : ChildProcess({MIVO_EFFECTS_FILTER, name}) {}
+EffectsFilter::EffectsFilter(const std::string& name) : ChildProcess({MIVO_EFFECTS_FILTER, name}) {}
 
 JackPlayer::JackPlayer(double frequency, const std::string& pattern)
     : ChildProcess({"pw-jack", MIVO_JACK_TONE, std::to_string(frequency), pattern}) {}
@@ -68,8 +66,8 @@ OwnTone::~OwnTone() { tone_stream_stop(stream_); }
 // write waits for room).
 OwnPulseTone::OwnPulseTone(double frequency) {
   const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 48000, 2};
-  stream_ = pa_simple_new(nullptr, "mivo-test-host", PA_STREAM_PLAYBACK, nullptr, "own tone",
-                          &spec, nullptr, nullptr, nullptr);
+  stream_ = pa_simple_new(nullptr, "mivo-test-host", PA_STREAM_PLAYBACK, nullptr, "own tone", &spec,
+                          nullptr, nullptr, nullptr);
   if (stream_ == nullptr) return;
   writer_ = std::thread([this, step = 2 * std::numbers::pi * frequency / 48000] {
     std::vector<float> chunk(2 * 480);
@@ -211,7 +209,8 @@ struct Connection {
       e.version = PW_VERSION_REGISTRY_EVENTS;
       e.global = [](void* data, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
                     const spa_dict* props) {
-        const char* name = props != nullptr ? spa_dict_lookup(props, PW_KEY_METADATA_NAME) : nullptr;
+        const char* name =
+            props != nullptr ? spa_dict_lookup(props, PW_KEY_METADATA_NAME) : nullptr;
         if (std::string(type) == PW_TYPE_INTERFACE_Metadata && name != nullptr &&
             std::string(name) == "default")
           static_cast<Connection*>(data)->metadataId = id;
@@ -239,8 +238,8 @@ struct Connection {
     pw_thread_loop_destroy(loop);
   }
   pw_proxy* bindMetadata() {
-    return static_cast<pw_proxy*>(pw_registry_bind(registry, metadataId, PW_TYPE_INTERFACE_Metadata,
-                                                   PW_VERSION_METADATA, 0));
+    return static_cast<pw_proxy*>(
+        pw_registry_bind(registry, metadataId, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
   }
 };
 

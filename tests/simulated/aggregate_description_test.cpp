@@ -1,9 +1,9 @@
 #include "audio/simulated/aggregate_description.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <functional>
+
+#include <gtest/gtest.h>
 
 #include "simulated_test_support.h"
 
@@ -104,7 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
                   [] {
                     return with("taps", List{Dictionary{{"drift", true}, {"uid", ""}}});
                   }},
-        Malformed{"two taps", [] {
+        Malformed{"two taps",
+                  [] {
                     const Dictionary tap{{"drift", true}, {"uid", "TAP-1"}};
                     return with("taps", List{tap, tap});
                   }}),

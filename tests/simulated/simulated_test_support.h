@@ -3,11 +3,11 @@
 // the usual chain (tap, aggregate device, IO proc) on it.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "audio/simulated/simulated_audio_system.h"
 #include "platform/serial_queue.h"

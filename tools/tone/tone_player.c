@@ -28,7 +28,8 @@ static void print_onset(void* user, uint64_t monotonic_ns) {
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 7) {
-    fprintf(stderr, "usage: %s FREQUENCY SECONDS [PERIOD_MS [AMPLITUDE [LAYOUT [TONE_CHANNELS]]]]\n",
+    fprintf(stderr,
+            "usage: %s FREQUENCY SECONDS [PERIOD_MS [AMPLITUDE [LAYOUT [TONE_CHANNELS]]]]\n",
             argv[0]);
     return 2;
   }
@@ -43,9 +44,9 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, NULL);
   sigaction(SIGINT, &action, NULL);
 
-  struct tone_stream* tone = period_ms > 0
-                                 ? tone_stream_start_clicks(frequency, amplitude, period_ms, print_onset, NULL)
-                                 : tone_stream_start_layout(frequency, amplitude, layout, tone_channels);
+  struct tone_stream* tone =
+      period_ms > 0 ? tone_stream_start_clicks(frequency, amplitude, period_ms, print_onset, NULL)
+                    : tone_stream_start_layout(frequency, amplitude, layout, tone_channels);
   if (tone == NULL) {
     fprintf(stderr, "tone_player: no sound server\n");
     return 1;

@@ -1,15 +1,15 @@
 #include "tone_stream.h"
 
 #include <math.h>
-#include <pipewire/pipewire.h>
-#include <spa/param/audio/format-utils.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
+#include <pipewire/pipewire.h>
+#include <spa/debug/types.h>
+#include <spa/param/audio/format-utils.h>
 #include <spa/param/audio/raw.h>
 #include <spa/param/audio/type-info.h>
-#include <spa/debug/types.h>
-#include <string.h>
 
 enum { kRate = 48000, kBurstFrames = kRate / 50, kMaxChannels = 8 };
 
@@ -69,7 +69,8 @@ static int fill(struct tone_stream* tone, float* out, int frames) {
       value = next_sample(tone);
       if (tone->burst_left > 0) tone->burst_left--;
     }
-    for (int c = 0; c < tone->channels; c++) out[i * tone->channels + c] = tone->carries[c] ? value : 0.0f;
+    for (int c = 0; c < tone->channels; c++)
+      out[i * tone->channels + c] = tone->carries[c] ? value : 0.0f;
   }
   tone->until_burst -= frames;
   return onset;
@@ -86,7 +87,8 @@ static void on_process(void* data) {
   }
   int stride = (int)sizeof(float) * tone->channels;
   int frames = (int)(block->maxsize / (uint32_t)stride);
-  if (buffer->requested > 0 && buffer->requested < (uint64_t)frames) frames = (int)buffer->requested;
+  if (buffer->requested > 0 && buffer->requested < (uint64_t)frames)
+    frames = (int)buffer->requested;
   int onset = fill(tone, block->data, frames);
   block->chunk->offset = 0;
   block->chunk->stride = stride;
@@ -111,7 +113,7 @@ static int set_layout(struct tone_stream* tone, const char* layout, const char* 
   char names[256];
   snprintf(names, sizeof names, "%s", layout != NULL ? layout : "FL,FR");
   tone->channels = 0;
-  for (char* save = NULL, *name = strtok_r(names, ",", &save); name != NULL;
+  for (char *save = NULL, *name = strtok_r(names, ",", &save); name != NULL;
        name = strtok_r(NULL, ",", &save)) {
     if (tone->channels == kMaxChannels) return -1;
     tone->position[tone->channels] = channel_by_name(name);
@@ -149,19 +151,18 @@ static struct tone_stream* start(double frequency, float amplitude, int period_m
     free(tone);
     return NULL;
   }
-  struct pw_properties* props =
-      pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
-                        PW_KEY_MEDIA_ROLE, "Music", PW_KEY_NODE_NAME, "mivo-test-tone",
-                        PW_KEY_NODE_LATENCY, "256/48000", NULL);
+  struct pw_properties* props = pw_properties_new(
+      PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Music",
+      PW_KEY_NODE_NAME, "mivo-test-tone", PW_KEY_NODE_LATENCY, "256/48000", NULL);
   tone->stream = pw_stream_new_simple(pw_thread_loop_get_loop(tone->loop), "tone", props,
                                       &stream_events, tone);
   uint8_t pod_buffer[1024];
   struct spa_pod_builder builder = SPA_POD_BUILDER_INIT(pod_buffer, sizeof pod_buffer);
-  struct spa_audio_info_raw info = {.format = SPA_AUDIO_FORMAT_F32,
-                                    .rate = kRate,
-                                    .channels = (uint32_t)tone->channels};
+  struct spa_audio_info_raw info = {
+      .format = SPA_AUDIO_FORMAT_F32, .rate = kRate, .channels = (uint32_t)tone->channels};
   memcpy(info.position, tone->position, sizeof tone->position);
-  const struct spa_pod* params[] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+  const struct spa_pod* params[] = {
+      spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
   if (tone->stream == NULL ||
       pw_stream_connect(tone->stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                         PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS, params, 1) < 0 ||

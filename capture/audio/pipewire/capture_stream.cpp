@@ -1,11 +1,11 @@
 #include "audio/pipewire/capture_stream.h"
 
-#include <pipewire/pipewire.h>
-#include <spa/param/audio/format-utils.h>
-
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
 
 namespace mivo::audio::pipewire {
 
@@ -24,22 +24,23 @@ std::string portConfig(std::uint32_t rate, bool surround) {
   for (const std::string& channel : captureInputChannels(surround)) positions += channel + " ";
   return "{ direction = Input mode = dsp monitor = false control = false format = { "
          "mediaType = audio mediaSubtype = raw format = F32P rate = " +
-         std::to_string(rate) + " channels = " + std::to_string(captureInputChannels(surround).size()) +
-         " position = [ " + positions + "] } }";
+         std::to_string(rate) +
+         " channels = " + std::to_string(captureInputChannels(surround).size()) + " position = [ " +
+         positions + "] } }";
 }
 
 pw_properties* streamProperties(const std::string& nodeName, const std::string& description,
                                 std::uint32_t rate, bool surround) {
   std::string latency = std::to_string(kQuantumFrames) + "/" + std::to_string(rate);
-  return pw_properties_new(
-      PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_CLASS, kMediaClass,
-      PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION, description.c_str(),
-      PW_KEY_NODE_LATENCY, latency.c_str(), "node.always-process", "true",
-      PW_KEY_NODE_WANT_DRIVER, "true", "node.param.PortConfig", portConfig(rate, surround).c_str(),
-      // The converter's mix of the input ports down to stereo: the standard
-      // matrix, unscaled, without the LFE and without inventing channels.
-      "channelmix.normalize", "false", "channelmix.mix-lfe", "false", "channelmix.upmix", "false",
-      nullptr);
+  return pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
+                           PW_KEY_MEDIA_CLASS, kMediaClass, PW_KEY_NODE_NAME, nodeName.c_str(),
+                           PW_KEY_NODE_DESCRIPTION, description.c_str(), PW_KEY_NODE_LATENCY,
+                           latency.c_str(), "node.always-process", "true", PW_KEY_NODE_WANT_DRIVER,
+                           "true", "node.param.PortConfig", portConfig(rate, surround).c_str(),
+                           // The converter's mix of the input ports down to stereo: the standard
+                           // matrix, unscaled, without the LFE and without inventing channels.
+                           "channelmix.normalize", "false", "channelmix.mix-lfe", "false",
+                           "channelmix.upmix", "false", nullptr);
 }
 
 }  // namespace
@@ -65,7 +66,8 @@ CaptureStream::CaptureStream(pw_core* core, const std::string& nodeName,
     };
     return e;
   }();
-  stream_ = pw_stream_new(core, description.c_str(), streamProperties(nodeName, description, rate, surround));
+  stream_ = pw_stream_new(core, description.c_str(),
+                          streamProperties(nodeName, description, rate, surround));
   if (stream_ == nullptr) throw std::runtime_error("pw_stream_new failed");
   pw_stream_add_listener(stream_, listener_.get(), &events, this);
 

@@ -1,8 +1,8 @@
 #include "audio/pipewire/core_session.h"
 
-#include <pipewire/pipewire.h>
-
 #include <cerrno>
+
+#include <pipewire/pipewire.h>
 
 #include "audio/pipewire/thread_loop.h"
 

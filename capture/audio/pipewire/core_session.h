@@ -37,7 +37,7 @@ struct AggregateDevice {
   std::string outputName;
   AudioObjectID tap = kAudioObjectUnknown;
   std::unique_ptr<CaptureStream> stream;
-  bool removing = false;  // its node is being removed on purpose
+  bool removing = false;          // its node is being removed on purpose
   std::size_t inputChannels = 0;  // the capture node's input ports
 };
 

@@ -1,13 +1,13 @@
 #include "audio/pipewire/default_output_follower.h"
 
-#include <pipewire/extensions/metadata.h>
-#include <pipewire/pipewire.h>
-#include <spa/utils/json.h>
-
 #include <cerrno>
 #include <cstring>
 #include <string_view>
 #include <utility>
+
+#include <pipewire/extensions/metadata.h>
+#include <pipewire/pipewire.h>
+#include <spa/utils/json.h>
 
 #include "audio/pipewire/thread_loop.h"
 
@@ -60,9 +60,8 @@ struct DefaultOutputFollower::Binding {
       e.property = &Binding::onProperty;
       return e;
     }();
-    proxy = static_cast<pw_proxy*>(pw_registry_bind(owner->connection_.registry(), id,
-                                                    PW_TYPE_INTERFACE_Metadata,
-                                                    PW_VERSION_METADATA, 0));
+    proxy = static_cast<pw_proxy*>(pw_registry_bind(
+        owner->connection_.registry(), id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
     if (proxy != nullptr)
       pw_metadata_add_listener(reinterpret_cast<pw_metadata*>(proxy), &listener, &events, this);
   }
@@ -88,7 +87,8 @@ struct DefaultOutputFollower::Binding {
 
 std::unique_ptr<DefaultOutputFollower> DefaultOutputFollower::connect(ThreadLoop& loop,
                                                                       Events events) {
-  std::unique_ptr<DefaultOutputFollower> follower(new DefaultOutputFollower(loop, std::move(events)));
+  std::unique_ptr<DefaultOutputFollower> follower(
+      new DefaultOutputFollower(loop, std::move(events)));
   if (!follower->open()) return nullptr;
   return follower;
 }
@@ -114,7 +114,8 @@ DefaultOutputFollower::~DefaultOutputFollower() {
 void DefaultOutputFollower::onGlobal(std::uint32_t id, const char* type, const spa_dict* props) {
   if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
     // A sink came: the session manager may pick it as the default.
-    const char* mediaClass = props != nullptr ? spa_dict_lookup(props, PW_KEY_MEDIA_CLASS) : nullptr;
+    const char* mediaClass =
+        props != nullptr ? spa_dict_lookup(props, PW_KEY_MEDIA_CLASS) : nullptr;
     if (mediaClass != nullptr && mediaClass == kSinkClass) {
       sinks_.insert(id);
       probeSoon();

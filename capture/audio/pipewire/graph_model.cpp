@@ -1,15 +1,15 @@
 #include "audio/pipewire/graph_model.h"
 
-#include <pipewire/pipewire.h>
-#include <spa/param/audio/format-utils.h>
-#include <spa/param/param.h>
-#include <spa/debug/types.h>
-#include <spa/param/audio/type-info.h>
-
 #include <unistd.h>
 
 #include <charconv>
 #include <cstring>
+
+#include <pipewire/pipewire.h>
+#include <spa/debug/types.h>
+#include <spa/param/audio/format-utils.h>
+#include <spa/param/audio/type-info.h>
+#include <spa/param/param.h>
 
 namespace mivo::audio::pipewire {
 
@@ -32,7 +32,8 @@ std::optional<std::uint32_t> number(const spa_dict* props, const char* key) {
   std::string value = text(props, key);
   std::uint32_t result = 0;
   auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), result);
-  if (value.empty() || error != std::errc() || end != value.data() + value.size()) return std::nullopt;
+  if (value.empty() || error != std::errc() || end != value.data() + value.size())
+    return std::nullopt;
   return result;
 }
 
@@ -83,7 +84,8 @@ struct GraphModel::Bound {
     self->update(self->node->readsSinkMonitor,
                  text(info->props, PW_KEY_STREAM_CAPTURE_SINK) == "true");
     // A sink names its channel count before it runs (and has a format).
-    if (auto channels = number(info->props, PW_KEY_AUDIO_CHANNELS)) self->declaredChannels = *channels;
+    if (auto channels = number(info->props, PW_KEY_AUDIO_CHANNELS))
+      self->declaredChannels = *channels;
     self->update(self->hasInfo, true);
   }
   static void onNodeParam(void* data, int, std::uint32_t id, std::uint32_t, std::uint32_t,
@@ -98,8 +100,7 @@ struct GraphModel::Bound {
         !SPA_FLAG_IS_SET(raw.flags, SPA_AUDIO_FLAG_UNPOSITIONED)) {
       channels.emplace();
       for (std::uint32_t i = 0; i < raw.channels; ++i) {
-        const char* name =
-            spa_debug_type_find_short_name(spa_type_audio_channel, raw.position[i]);
+        const char* name = spa_debug_type_find_short_name(spa_type_audio_channel, raw.position[i]);
         channels->push_back(name != nullptr ? name : "");
       }
     }
@@ -316,7 +317,8 @@ std::optional<bool> GraphModel::belongsTo(std::uint32_t nodeId, pid_t process) c
 std::vector<PortInfo> GraphModel::ports(std::uint32_t nodeId, bool outputs) const {
   std::vector<PortInfo> result;
   for (const auto& [id, port] : ports_)
-    if (port.nodeId == nodeId && port.isOutput == outputs && !port.isMonitor) result.push_back(port);
+    if (port.nodeId == nodeId && port.isOutput == outputs && !port.isMonitor)
+      result.push_back(port);
   return result;
 }
 
@@ -329,7 +331,8 @@ bool GraphModel::hasSink(const std::string& name) const {
 bool GraphModel::hasSurroundSink() const {
   for (const auto& [id, node] : nodes_)
     if (node.mediaClass == kSinkClass && node.bound &&
-        (node.bound->declaredChannels > 2 || (node.bound->channels && node.bound->channels->size() > 2)))
+        (node.bound->declaredChannels > 2 ||
+         (node.bound->channels && node.bound->channels->size() > 2)))
       return true;
   return false;
 }

@@ -55,9 +55,8 @@ AggregateDevice* PipeWireAudioHardware::findAggregate(AudioObjectID device) {
 
 OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID object,
                                                 const PropertyAddress& address,
-                                                std::uint32_t qualifierSize,
-                                                const void* qualifier, std::uint32_t* ioDataSize,
-                                                void* outData) {
+                                                std::uint32_t qualifierSize, const void* qualifier,
+                                                std::uint32_t* ioDataSize, void* outData) {
   if (ioDataSize == nullptr || outData == nullptr) return kErrParam;
   std::lock_guard operation(operations_);
   LoopLock lock(loop_);
@@ -81,8 +80,8 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID object,
 }
 
 OSStatus PipeWireAudioHardware::readProcessObject(std::uint32_t qualifierSize,
-                                                  const void* qualifier,
-                                                  std::uint32_t* ioDataSize, void* outData) {
+                                                  const void* qualifier, std::uint32_t* ioDataSize,
+                                                  void* outData) {
   if (qualifier == nullptr || qualifierSize != sizeof(std::int32_t)) return kErrParam;
   if (sessions_.connected() == nullptr) return kErrNotRunning;
   std::int32_t pid = 0;
@@ -113,9 +112,8 @@ void PipeWireAudioHardware::lookAfresh(CoreSession& session) {
   DefaultOutputFollower& follower = session.follower();
   const int answered = follower.answeredProbes();
   if (!follower.probeNow()) return;
-  loop_.waitFor(CoreSession::kDefaultOutputTimeout, [&] {
-    return !session.isAlive() || follower.answeredProbes() != answered;
-  });
+  loop_.waitFor(CoreSession::kDefaultOutputTimeout,
+                [&] { return !session.isAlive() || follower.answeredProbes() != answered; });
 }
 
 // A device keeps its UID while a sink of that name exists or the session
@@ -164,8 +162,9 @@ OSStatus PipeWireAudioHardware::readNominalRate(AudioObjectID object, std::uint3
   AggregateDevice* aggregate = session != nullptr ? findAggregate(object) : nullptr;
   if (aggregate == nullptr) return kErrBadObject;
   const auto& format = aggregate->stream->format();
-  std::uint32_t rate = format ? format->rate
-                              : session->graph().sinkRate(aggregate->outputName).value_or(kFallbackRate);
+  std::uint32_t rate =
+      format ? format->rate
+             : session->graph().sinkRate(aggregate->outputName).value_or(kFallbackRate);
   return writeValue(double(rate), ioDataSize, outData);
 }
 
@@ -209,9 +208,8 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const PropertyValue& descr
       (!session->roundTrip(kStreamReadyTimeout) || (session = sessions_.live()) == nullptr ||
        !session->graph().hasSink(request->outputUID)))
     return kErrBadObject;
-  auto tap = std::ranges::find_if(session->taps, [&](const auto& entry) {
-    return entry.second.uuid == request->tapUUID;
-  });
+  auto tap = std::ranges::find_if(
+      session->taps, [&](const auto& entry) { return entry.second.uuid == request->tapUUID; });
   if (tap == session->taps.end()) return kErrBadObject;
   if (tap->second.links->target() != 0) return kErrIllegalOperation;  // one device per tap
 
@@ -221,9 +219,8 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const PropertyValue& descr
   bool surround = session->graph().hasSurroundSink();
   try {
     auto stream = std::make_unique<CaptureStream>(session->core(), "mivo-capture." + request->uid,
-                                                  request->name, rate, surround, [session] {
-                                                    session->captureStreamChanged();
-                                                  });
+                                                  request->name, rate, surround,
+                                                  [session] { session->captureStreamChanged(); });
     session->aggregates.emplace(
         id, AggregateDevice{request->uid, request->outputUID, tap->first, std::move(stream)});
     session->aggregates.at(id).inputChannels = captureInputChannels(surround).size();
@@ -256,8 +253,7 @@ bool PipeWireAudioHardware::waitUntilReady(AudioObjectID device) {
   return ready && aggregate != nullptr && !aggregate->stream->hasFailed();
 }
 
-OSStatus PipeWireAudioHardware::createIOProcIDWithBlock(IOProcID* outProcID,
-                                                        AudioObjectID device,
+OSStatus PipeWireAudioHardware::createIOProcIDWithBlock(IOProcID* outProcID, AudioObjectID device,
                                                         platform::SerialQueue& queue,
                                                         IOBlock block) {
   if (outProcID == nullptr) return kErrParam;

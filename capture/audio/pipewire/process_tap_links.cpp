@@ -1,9 +1,9 @@
 #include "audio/pipewire/process_tap_links.h"
 
-#include <pipewire/pipewire.h>
-
 #include <algorithm>
 #include <string>
+
+#include <pipewire/pipewire.h>
 
 #include "audio/pipewire/graph_model.h"
 #include "audio/pipewire/sound_origins.h"
@@ -37,7 +37,8 @@ bool contains(const std::vector<std::string>& list, const std::string& item) {
 // (or mono) stream on a 5.1 output also feeds the centre, the LFE and the
 // rears, upmixed from its front pair, and capturing those as well would mix
 // the same sound in twice (+3.5 dB). FL and FR always carry it.
-bool carriesOwnAudio(const std::optional<std::vector<std::string>>& own, const std::string& channel) {
+bool carriesOwnAudio(const std::optional<std::vector<std::string>>& own,
+                     const std::string& channel) {
   if (!own || channel == "FL" || channel == "FR" || channel == "MONO") return true;
   return own->size() > 2 && contains(*own, channel);
 }
@@ -81,7 +82,8 @@ std::map<ProcessTapLinks::PortPair, std::uint32_t> ProcessTapLinks::wantedLinks(
       for (const std::string& channel : channels) {
         if (!carriesOwnAudio(own, channel)) continue;
         for (const char* side : {"FL", "FR"})
-          if (channel == "MONO" && inputs.contains(side)) wanted[{output.id, inputs.at(side)}] = node;
+          if (channel == "MONO" && inputs.contains(side))
+            wanted[{output.id, inputs.at(side)}] = node;
         if (auto input = inputs.find(channel); input != inputs.end())
           wanted[{output.id, input->second}] = node;
       }
@@ -117,12 +119,12 @@ void ProcessTapLinks::createLink(const PortPair& ports, std::uint32_t streamNode
     return e;
   }();
   auto ids = [](std::uint32_t id) { return std::to_string(id); };
-  pw_properties* props = pw_properties_new(
-      PW_KEY_LINK_OUTPUT_NODE, ids(streamNodeId).c_str(), PW_KEY_LINK_OUTPUT_PORT,
-      ids(ports.first).c_str(), PW_KEY_LINK_INPUT_NODE, ids(target_).c_str(),
-      PW_KEY_LINK_INPUT_PORT, ids(ports.second).c_str(),
-      // Gone with our connection, also when the process dies.
-      PW_KEY_OBJECT_LINGER, "false", nullptr);
+  pw_properties* props =
+      pw_properties_new(PW_KEY_LINK_OUTPUT_NODE, ids(streamNodeId).c_str(), PW_KEY_LINK_OUTPUT_PORT,
+                        ids(ports.first).c_str(), PW_KEY_LINK_INPUT_NODE, ids(target_).c_str(),
+                        PW_KEY_LINK_INPUT_PORT, ids(ports.second).c_str(),
+                        // Gone with our connection, also when the process dies.
+                        PW_KEY_OBJECT_LINGER, "false", nullptr);
   auto* proxy = static_cast<pw_proxy*>(pw_core_create_object(
       core_, "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
   pw_properties_free(props);

@@ -31,7 +31,8 @@ SoundOrigins::SoundOrigins(const GraphModel& graph, std::uint32_t captureNode)
       sinkChannelsFed_[link.outputPort].push_back(sinkPort->channel);
   }
   for (std::uint32_t node : graph.nodeIds())
-    if (const std::string& group = graph.linkGroup(node); !group.empty()) groups_[group].push_back(node);
+    if (const std::string& group = graph.linkGroup(node); !group.empty())
+      groups_[group].push_back(node);
 }
 
 // A playback stream by its class, or any other node whose outputs feed a
@@ -69,11 +70,10 @@ std::vector<std::uint32_t> SoundOrigins::groupHalvesFeeding(std::uint32_t node) 
     else if (isCaptureStreamClass(graph_.mediaClass(member)))
       (graph_.readsSinkMonitor(member) ? monitorReaders : otherCaptures).push_back(member);
   }
-  const auto order = isSourceClass(ownClass)
-                         ? std::vector<const std::vector<std::uint32_t>*>{&otherCaptures,
-                                                                          &monitorReaders, &sinks}
-                         : std::vector<const std::vector<std::uint32_t>*>{&sinks, &monitorReaders,
-                                                                          &otherCaptures};
+  const auto order =
+      isSourceClass(ownClass)
+          ? std::vector<const std::vector<std::uint32_t>*>{&otherCaptures, &monitorReaders, &sinks}
+          : std::vector<const std::vector<std::uint32_t>*>{&sinks, &monitorReaders, &otherCaptures};
   for (const auto* halves : order)
     if (!halves->empty()) return *halves;
   return {};

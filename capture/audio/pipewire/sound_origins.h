@@ -46,7 +46,7 @@ class SoundOrigins {
   std::map<std::uint32_t, std::vector<std::string>> sinkChannelsFed_;  // output port -> channels
   std::set<std::uint32_t> feedsSink_;
   std::map<std::uint32_t, std::set<std::uint32_t>> linkedFrom_;  // node -> nodes linked into it
-  std::map<std::string, std::vector<std::uint32_t>> groups_;      // link group -> its nodes
+  std::map<std::string, std::vector<std::uint32_t>> groups_;     // link group -> its nodes
 };
 
 }  // namespace mivo::audio::pipewire

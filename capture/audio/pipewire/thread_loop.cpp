@@ -1,10 +1,10 @@
 #include "audio/pipewire/thread_loop.h"
 
-#include <pipewire/pipewire.h>
-
 #include <algorithm>
 #include <ctime>
 #include <stdexcept>
+
+#include <pipewire/pipewire.h>
 
 namespace mivo::audio::pipewire {
 

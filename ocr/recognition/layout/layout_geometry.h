@@ -1,10 +1,10 @@
 #pragma once
 
-#include "recognition/layout/median.h"
-#include "recognition/text_line.h"
-
 #include <algorithm>
 #include <vector>
+
+#include "recognition/layout/median.h"
+#include "recognition/text_line.h"
 
 namespace mivo::ocr {
 

@@ -1,11 +1,11 @@
 #include "recognition/layout/layout_order.h"
 
+#include <cstdlib>
+#include <span>
+
 #include "recognition/layout/line_segments.h"
 #include "recognition/layout/reading_order.h"
 #include "recognition/layout/table_detection.h"
-
-#include <cstdlib>
-#include <span>
 
 namespace mivo::ocr {
 namespace {
@@ -81,8 +81,8 @@ std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines) {
       return line.block != blockStart->block;
     });
     const std::span<const TextLine> block(blockStart, blockEnd);
-    const bool continues = !ordered.empty() && screenRegion.empty() &&
-                           continuesParagraph(ordered.back(), block);
+    const bool continues =
+        !ordered.empty() && screenRegion.empty() && continuesParagraph(ordered.back(), block);
     if (continues || isRunningText(block)) {
       appendScreenOrder(screenRegion, ordered);
       screenRegion.clear();

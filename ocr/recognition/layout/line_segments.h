@@ -1,8 +1,8 @@
 #pragma once
 
-#include "recognition/layout/layout_geometry.h"
-
 #include <vector>
+
+#include "recognition/layout/layout_geometry.h"
 
 namespace mivo::ocr {
 

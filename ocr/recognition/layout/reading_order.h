@@ -1,8 +1,8 @@
 #pragma once
 
-#include "recognition/layout/table_detection.h"
-
 #include <vector>
+
+#include "recognition/layout/table_detection.h"
 
 namespace mivo::ocr {
 

@@ -33,7 +33,8 @@ bool continuesTable(const std::vector<Segment>& previous, const std::vector<Segm
   }
   const double previousHeight = medianHeight(previous);
   const double rowHeight = medianHeight(row);
-  if (std::max(previousHeight, rowHeight) > kMaxRowHeightRatio * std::min(previousHeight, rowHeight)) {
+  if (std::max(previousHeight, rowHeight) >
+      kMaxRowHeightRatio * std::min(previousHeight, rowHeight)) {
     return false;
   }
   const double tolerance = std::min(previousHeight, rowHeight);

@@ -1,8 +1,8 @@
 #include "command/json_line.h"
 
-#include <gtest/gtest.h>
-
 #include <limits>
+
+#include <gtest/gtest.h>
 
 namespace mivo::ocr {
 namespace {
@@ -35,8 +35,11 @@ TEST(JsonLine, InvalidUtf8BecomesReplacementCharacters) {
 }
 
 TEST(JsonLine, NonAsciiTextIsWrittenAsUtf8) {
-  EXPECT_EQ(serializeJsonLine(nlohmann::json{{"text", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"}}),
-            "{\"text\":\"Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\"}");
+  EXPECT_EQ(serializeJsonLine(nlohmann::json{{"text",
+                                              "Gr\xC3\xBC\xC3\x9F"
+                                              "e \xE2\x82\xAC"}}),
+            "{\"text\":\"Gr\xC3\xBC\xC3\x9F"
+            "e \xE2\x82\xAC\"}");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-#include "command/scripted_platform.h"
-
 #include <gtest/gtest.h>
+
+#include "command/scripted_platform.h"
 
 namespace mivo::ocr::testing {
 namespace {
@@ -34,13 +34,17 @@ INSTANTIATE_TEST_SUITE_P(
         ObservationCase{"EmptyStringIsALine",
                         {line("", 0.25F), line("after", 0.75F), line("", 0.5F)},
                         R"({"confidence":0.5,"line_count":3,"text":"\nafter\n"})"},
-        ObservationCase{"LinesAreNotTrimmed", {line("  padded ", 1.0F)},
+        ObservationCase{"LinesAreNotTrimmed",
+                        {line("  padded ", 1.0F)},
                         R"({"confidence":1.0,"line_count":1,"text":"  padded "})"},
-        ObservationCase{"HalfwayRoundsAwayFromZero", {line("x", 0.0625F)},
+        ObservationCase{"HalfwayRoundsAwayFromZero",
+                        {line("x", 0.0625F)},
                         R"({"confidence":0.063,"line_count":1,"text":"x"})"},
-        ObservationCase{"RoundsUpToOne", {line("x", 0.9996F)},
+        ObservationCase{"RoundsUpToOne",
+                        {line("x", 0.9996F)},
                         R"({"confidence":1.0,"line_count":1,"text":"x"})"},
-        ObservationCase{"SumIsThirtyTwoBit", {line("a", 0.001F), line("b", 0.05F)},
+        ObservationCase{"SumIsThirtyTwoBit",
+                        {line("a", 0.001F), line("b", 0.05F)},
                         R"({"confidence":0.025,"line_count":2,"text":"a\nb"})"},
         ObservationCase{"TextIsEscapedOnOneLine",
                         {line("path a/b \"quoted\"\ttab", 1.0F)},

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "decoding/image_decoder.h"
-#include "command/ocr_command.h"
-#include "recognition/recognition.h"
-
-#include <leptonica/allheaders.h>
-
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <leptonica/allheaders.h>
+
+#include "command/ocr_command.h"
+#include "decoding/image_decoder.h"
+#include "recognition/recognition.h"
 
 namespace mivo::ocr::testing {
 

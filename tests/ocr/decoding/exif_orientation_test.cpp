@@ -1,7 +1,8 @@
 #include "decoding/exif_orientation.h"
-#include "test_images.h"
 
 #include <gtest/gtest.h>
+
+#include "test_images.h"
 
 namespace mivo::ocr::testing {
 namespace {

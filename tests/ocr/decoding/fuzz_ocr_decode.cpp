@@ -1,13 +1,13 @@
 // Arbitrary bytes as an image file, through the same decoding path as the
 // command: read the file, then decode its first image.
-#include "decoding/file_image_decoder.h"
-
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+
+#include "decoding/file_image_decoder.h"
 
 namespace {
 

@@ -12,10 +12,11 @@ const std::string kHeader = "GIF89a"s;
 const std::string kScreen = "\x02\x00\x01\x00\x80\x00\x00"s + "\x00\x00\x00\xff\xff\xff"s;
 const std::string kGraphicControl = "\x21\xf9\x04\x00\x00\x00\x00\x00"s;
 // 2x1 frame without local colour table; LZW data in one sub-block.
-const std::string kFirstFrame = "\x2c\x00\x00\x00\x00\x02\x00\x01\x00\x00"s + "\x02\x02\x4c\x01\x00"s;
+const std::string kFirstFrame =
+    "\x2c\x00\x00\x00\x00\x02\x00\x01\x00\x00"s + "\x02\x02\x4c\x01\x00"s;
 // 300x200 frame with a local colour table of four entries.
-const std::string kSecondFrame = "\x2c\x00\x00\x00\x00\x2c\x01\xc8\x00\x81"s +
-                                 std::string(12, '\x7f') + "\x02\x01\x00\x00"s;
+const std::string kSecondFrame =
+    "\x2c\x00\x00\x00\x00\x2c\x01\xc8\x00\x81"s + std::string(12, '\x7f') + "\x02\x01\x00\x00"s;
 const std::string kTrailer = "\x3b"s;
 
 TEST(GifFirstFrame, CutsAfterTheFirstFrameAndReportsItsSize) {

@@ -1,13 +1,14 @@
-#include "decoding/file_image_decoder.h"
-#include "test_images.h"
-
-#include <gtest/gtest.h>
-#include <leptonica/allheaders.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <memory>
 #include <tuple>
+
+#include <gtest/gtest.h>
+#include <leptonica/allheaders.h>
+
+#include "decoding/file_image_decoder.h"
+#include "test_images.h"
 
 namespace mivo::ocr::testing {
 namespace {
@@ -33,8 +34,8 @@ struct StoredPicture {
 };
 
 constexpr StoredPicture kStoredPictures[] = {
-    {1, false, Corner::TopLeft}, {2, false, Corner::TopRight},  {3, false, Corner::BottomRight},
-    {4, false, Corner::BottomLeft}, {5, true, Corner::TopLeft}, {6, true, Corner::BottomLeft},
+    {1, false, Corner::TopLeft},    {2, false, Corner::TopRight}, {3, false, Corner::BottomRight},
+    {4, false, Corner::BottomLeft}, {5, true, Corner::TopLeft},   {6, true, Corner::BottomLeft},
     {7, true, Corner::BottomRight}, {8, true, Corner::TopRight}};
 
 struct BoxDeleter {
@@ -67,13 +68,13 @@ double greyLevelAt(Pix* pix, Corner corner) {
   return mean;
 }
 
-class DecodedOrientation
-    : public ::testing::TestWithParam<std::tuple<const char*, StoredPicture>> {};
+class DecodedOrientation : public ::testing::TestWithParam<std::tuple<const char*, StoredPicture>> {
+};
 
 TEST_P(DecodedOrientation, StandsAsPeopleSeeIt) {
   const auto& [format, stored] = GetParam();
-  const fs::path file = fs::temp_directory_path() /
-                        ("mivo-orientation-" + std::to_string(getpid()) + "." + format);
+  const fs::path file =
+      fs::temp_directory_path() / ("mivo-orientation-" + std::to_string(getpid()) + "." + format);
   writeWithOrientation(storedPixels(stored).get(), format, stored.orientation, file);
   // One decoder for the whole run, as in the tool: its end winds libheif
   // down, and with it the encoder the next case writes with.
@@ -91,14 +92,13 @@ TEST_P(DecodedOrientation, StandsAsPeopleSeeIt) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryOrientationOfEveryFormatThatRecordsOne, DecodedOrientation,
-    ::testing::Combine(::testing::Values("jpg", "png", "webp", "tif", "heic"),
-                       ::testing::ValuesIn(kStoredPictures)),
-    [](const auto& testCase) {
-      return std::string(std::get<0>(testCase.param)) + "_" +
-             std::to_string(std::get<1>(testCase.param).orientation);
-    });
+INSTANTIATE_TEST_SUITE_P(EveryOrientationOfEveryFormatThatRecordsOne, DecodedOrientation,
+                         ::testing::Combine(::testing::Values("jpg", "png", "webp", "tif", "heic"),
+                                            ::testing::ValuesIn(kStoredPictures)),
+                         [](const auto& testCase) {
+                           return std::string(std::get<0>(testCase.param)) + "_" +
+                                  std::to_string(std::get<1>(testCase.param).orientation);
+                         });
 
 }  // namespace
 }  // namespace mivo::ocr::testing

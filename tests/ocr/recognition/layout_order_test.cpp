@@ -1,8 +1,9 @@
 #include "recognition/layout/layout_order.h"
-#include "recognition/text_lines.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "recognition/text_lines.h"
 
 namespace mivo::ocr::testing {
 namespace {
@@ -13,30 +14,32 @@ constexpr int kHeight = 12;
 
 TEST(LayoutOrder, TableReadColumnByColumnComesOutRowByRow) {
   const std::vector<int> columns{20, 240, 420};
-  const std::vector<std::vector<std::string>> cells{
-      {"Name", "Owner", "Due"}, {"Budget", "Alice", "May"}, {"Launch", "Bruno", "June"},
-      {"Hiring", "Carla", "July"}};
+  const std::vector<std::vector<std::string>> cells{{"Name", "Owner", "Due"},
+                                                    {"Budget", "Alice", "May"},
+                                                    {"Launch", "Bruno", "June"},
+                                                    {"Hiring", "Carla", "July"}};
   std::vector<TextLine> engineLines;
   for (std::size_t column = 0; column < columns.size(); ++column) {
     for (std::size_t row = 0; row < cells.size(); ++row) {
-      engineLines.push_back(makeLine({{cells[row][column], columns[column],
-                                       20 + static_cast<int>(row) * 30, 60, kHeight}}));
+      engineLines.push_back(makeLine(
+          {{cells[row][column], columns[column], 20 + static_cast<int>(row) * 30, 60, kHeight}}));
     }
   }
-  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
-              ElementsAre("Name Owner Due", "Budget Alice May", "Launch Bruno June",
-                          "Hiring Carla July"));
+  EXPECT_THAT(
+      textsOf(orderByLayout(engineLines)),
+      ElementsAre("Name Owner Due", "Budget Alice May", "Launch Bruno June", "Hiring Carla July"));
 }
 
 TEST(LayoutOrder, MetricCardsReadAcrossComeOutCardByCard) {
   // The engine joins each row of three cards into one line.
   const std::vector<TextLine> engineLines{
-      makeLine({{"Users", 20, 20, 50, 10}, {"Revenue", 340, 20, 70, 10}, {"Churn", 660, 20, 50, 10}}),
+      makeLine(
+          {{"Users", 20, 20, 50, 10}, {"Revenue", 340, 20, 70, 10}, {"Churn", 660, 20, 50, 10}}),
       makeLine({{"3,400", 20, 50, 90, 24}, {"$12k", 340, 50, 80, 24}, {"2%", 660, 50, 40, 24}}),
       makeLine({{"+4%", 20, 90, 40, 10}, {"-1%", 340, 90, 40, 10}, {"+0.5%", 660, 90, 50, 10}})};
-  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
-              ElementsAre("Users", "3,400", "+4%", "Revenue", "$12k", "-1%", "Churn", "2%",
-                          "+0.5%"));
+  EXPECT_THAT(
+      textsOf(orderByLayout(engineLines)),
+      ElementsAre("Users", "3,400", "+4%", "Revenue", "$12k", "-1%", "Churn", "2%", "+0.5%"));
 }
 
 TEST(LayoutOrder, SidePanelComesBeforeTheMainPane) {
@@ -48,8 +51,7 @@ TEST(LayoutOrder, SidePanelComesBeforeTheMainPane) {
         makeLine({{"side" + std::to_string(index), 20, 28 + index * 33, 90, kHeight}}));
   }
   EXPECT_THAT(textsOf(orderByLayout(engineLines)),
-              ElementsAre("side0", "side1", "side2", "side3", "main0", "main1", "main2",
-                          "main3"));
+              ElementsAre("side0", "side1", "side2", "side3", "main0", "main1", "main2", "main3"));
 }
 
 TEST(LayoutOrder, SidePanelItemsOffTheTextBaselinesAreNotATable) {
@@ -63,9 +65,9 @@ TEST(LayoutOrder, SidePanelItemsOffTheTextBaselinesAreNotATable) {
                                     {"goes", 295, panelTop + 6, 40, 13},
                                     {"on", 340, panelTop + 6, 20, 13}}));
   }
-  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
-              ElementsAre("item0", "item1", "item2", "text0 goes on", "text1 goes on",
-                          "text2 goes on"));
+  EXPECT_THAT(
+      textsOf(orderByLayout(engineLines)),
+      ElementsAre("item0", "item1", "item2", "text0 goes on", "text1 goes on", "text2 goes on"));
 }
 
 TEST(LayoutOrder, ColumnsOfRunningTextAreReadOneAfterTheOther) {
@@ -123,13 +125,16 @@ TEST(LayoutOrder, ReceiptRowsStayWhole) {
   // Labels and their values far apart on one row; item lines with a
   // description line under each.
   const std::vector<TextLine> engineLines{
-      makeLine({{"1938", 20, 20, 40, kHeight}, {"2", 200, 20, 10, kHeight},
+      makeLine({{"1938", 20, 20, 40, kHeight},
+                {"2", 200, 20, 10, kHeight},
                 {"13.78", 400, 20, 50, kHeight}}),
       makeLine({{"ROLLER", 20, 40, 60, kHeight}, {"SET", 85, 40, 30, kHeight}}),
-      makeLine({{"1618", 20, 60, 40, kHeight}, {"1", 200, 60, 10, kHeight},
+      makeLine({{"1618", 20, 60, 40, kHeight},
+                {"1", 200, 60, 10, kHeight},
                 {"40.28", 400, 60, 50, kHeight}}),
       makeLine({{"PAINT", 20, 80, 60, kHeight}}),
-      makeLine({{"2430", 20, 100, 40, kHeight}, {"2", 200, 100, 10, kHeight},
+      makeLine({{"2430", 20, 100, 40, kHeight},
+                {"2", 200, 100, 10, kHeight},
                 {"36.04", 400, 100, 50, kHeight}}),
       makeLine({{"Discount", 20, 140, 80, kHeight}, {"0.00", 400, 140, 40, kHeight}}),
       makeLine({{"Total", 20, 160, 50, kHeight}, {"94.87", 400, 160, 50, kHeight}})};

@@ -1,8 +1,9 @@
 #include "recognition/noise_filter.h"
-#include "recognition/text_lines.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "recognition/text_lines.h"
 
 namespace mivo::ocr::testing {
 namespace {
@@ -27,24 +28,26 @@ TEST_P(LeadingWord, IsRemovedOnlyWhenItLooksLikeABulletOrIcon) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LeadingWord,
-    ::testing::Values(
-        LeadingWordCase{"UnsureSymbol", {"*", 20, 12, 8, 8, 30.0F}, true},
-        LeadingWordCase{"UnsureNonAscii", {"\xC2\xAE", 20, 12, 9, 9, 45.0F}, true},
-        LeadingWordCase{"UnsureSingleLetter", {"e", 20, 14, 7, 6, 45.0F}, true},
-        LeadingWordCase{"UnsureTwoCharactersInThreeBytes", {"e\xC2\xA2", 20, 14, 12, 8, 55.0F},
-                        true},
-        LeadingWordCase{"SquareIconReadAsDigit", {"0", 20, 8, 16, 16, 58.0F}, true},
-        LeadingWordCase{"SureSymbol", {"=", 20, 14, 7, 4, 93.0F}, false},
-        LeadingWordCase{"UnsureNumber", {"12", 20, 10, 14, 9, 0.0F}, false},
-        LeadingWordCase{"SureShortWord", {"It", 20, 10, 12, 12, 95.0F}, false},
-        LeadingWordCase{"UnsureLongerWord", {"Jan", 20, 10, 19, 11, 0.0F}, false}),
+    ::testing::Values(LeadingWordCase{"UnsureSymbol", {"*", 20, 12, 8, 8, 30.0F}, true},
+                      LeadingWordCase{"UnsureNonAscii", {"\xC2\xAE", 20, 12, 9, 9, 45.0F}, true},
+                      LeadingWordCase{"UnsureSingleLetter", {"e", 20, 14, 7, 6, 45.0F}, true},
+                      LeadingWordCase{"UnsureTwoCharactersInThreeBytes",
+                                      {"e\xC2\xA2", 20, 14, 12, 8, 55.0F},
+                                      true},
+                      LeadingWordCase{"SquareIconReadAsDigit", {"0", 20, 8, 16, 16, 58.0F}, true},
+                      LeadingWordCase{"SureSymbol", {"=", 20, 14, 7, 4, 93.0F}, false},
+                      LeadingWordCase{"UnsureNumber", {"12", 20, 10, 14, 9, 0.0F}, false},
+                      LeadingWordCase{"SureShortWord", {"It", 20, 10, 12, 12, 95.0F}, false},
+                      LeadingWordCase{"UnsureLongerWord", {"Jan", 20, 10, 19, 11, 0.0F}, false}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST(NoiseFilter, OnlyLeadingWordsAreCandidatesButAStraySignGoesAnywhere) {
   const std::vector<TextLine> lines{
       makeLine({{"Total", 20, 10, 50, 12}, {"*", 80, 12, 8, 8, 30.0F}, {"due", 95, 10, 30, 12}}),
-      makeLine({{"Hugo", 20, 30, 40, 12}, {"\xC2\xA7", 65, 30, 6, 14, 1.0F},
-                {"17:26", 80, 30, 40, 12}, {"#", 130, 30, 8, 12, 2.0F}})};
+      makeLine({{"Hugo", 20, 30, 40, 12},
+                {"\xC2\xA7", 65, 30, 6, 14, 1.0F},
+                {"17:26", 80, 30, 40, 12},
+                {"#", 130, 30, 8, 12, 2.0F}})};
   EXPECT_THAT(textsOf(removeNoise(lines)), ElementsAre("Total * due", "Hugo 17:26 #"));
 }
 
@@ -68,8 +71,8 @@ TEST(NoiseFilter, LeadersAndRulesAreDroppedButEllipsesAndShortDashesStay) {
                             {"5", 300, 100, 8, 10}}));
   lines.push_back(makeLine({{"SRAAAARAAMAAAARRA", 20, 130, 400, 4, 35.0F}}));
   lines.push_back(makeLine({{"Wait...", 20, 150, 50, 10}, {"\u2026then", 75, 150, 40, 10}}));
-  EXPECT_THAT(textsOf(removeNoise(lines)), ElementsAre("word", "word", "word", "word",
-                                                      "Introduction 5", "Wait... \u2026then"));
+  EXPECT_THAT(textsOf(removeNoise(lines)),
+              ElementsAre("word", "word", "word", "word", "Introduction 5", "Wait... \u2026then"));
 }
 
 TEST(NoiseFilter, LineOfNoiseOnlyIsDropped) {

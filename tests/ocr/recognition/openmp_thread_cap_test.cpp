@@ -1,7 +1,8 @@
 #include "recognition/openmp_thread_cap.h"
 
-#include <gtest/gtest.h>
 #include <omp.h>
+
+#include <gtest/gtest.h>
 
 namespace mivo::ocr {
 namespace {

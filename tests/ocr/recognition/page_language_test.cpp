@@ -1,9 +1,9 @@
 #include "recognition/page_language.h"
 
-#include <gtest/gtest.h>
-
 #include <optional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace mivo::ocr {
 namespace {

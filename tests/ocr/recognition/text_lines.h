@@ -1,9 +1,9 @@
 #pragma once
 
-#include "recognition/text_line.h"
-
 #include <string>
 #include <vector>
+
+#include "recognition/text_line.h"
 
 namespace mivo::ocr::testing {
 
@@ -19,7 +19,8 @@ struct PlacedWord {
 inline TextLine makeLine(const std::vector<PlacedWord>& words) {
   TextLine line;
   for (const PlacedWord& placed : words) {
-    const PixelBox box{placed.left, placed.top, placed.left + placed.width, placed.top + placed.height};
+    const PixelBox box{placed.left, placed.top, placed.left + placed.width,
+                       placed.top + placed.height};
     line.words.push_back(
         RecognizedWord{placed.text, placed.confidence, box, box.bottom, placed.height});
   }

@@ -79,8 +79,8 @@ TEST(UncoveredRegions, BandsOfAnotherGroundAreReadTheRightWayUp) {
 
 TEST(UncoveredRegions, RulesSpeckleLoneMarksAndADarkThemeAreNotRegions) {
   Page rules;
-  rules.fill(PixelBox{20, 300, 780, 303}, 0);  // a table rule
-  rules.fill(PixelBox{400, 20, 403, 580}, 0);  // a column rule
+  rules.fill(PixelBox{20, 300, 780, 303}, 0);   // a table rule
+  rules.fill(PixelBox{400, 20, 403, 580}, 0);   // a column rule
   rules.fill(PixelBox{600, 100, 603, 103}, 0);  // a speck
   rules.fill(PixelBox{700, 500, 716, 516}, 0);  // an icon on its own
   EXPECT_TRUE(rules.regions().empty());
