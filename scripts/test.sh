@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test of the project:
+#   0. the format check (clang-format);
 #   1. the normal build: all unit, integration and end-to-end tests
 #      (the PipeWire tests start a private sound server of their own);
 #   2. its Debian packages, installed into a scratch root, with a host built
@@ -17,6 +18,9 @@ cd "$(dirname "$0")/.."
 fuzz_seconds=${MIVO_FUZZ_SECONDS:-60}
 
 step() { printf '\n=== %s ===\n' "$*"; }
+
+step "format of C and C++ sources"
+scripts/check-format.sh
 
 step "normal build and all tests"
 cmake --preset default -DBUILD_TESTING=ON
