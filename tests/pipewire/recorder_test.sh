@@ -100,7 +100,12 @@ recorder_pid=$!
 sleep 2
 pactl set-default-sink C96
 wait "$recorder_pid" || fail "the recorder across a rate switch exited with $?"
-kill "$silence_pid" 2>/dev/null; wait "$silence_pid" 2>/dev/null || true
+# The 12 s player must still be running: it ends by this TERM and nothing else.
+kill "$silence_pid" || fail "the player keeping C96 running ended early"
+status=0; wait "$silence_pid" || status=$?
+# pw-play catches TERM and exits with 1; the shell reports 143 when it
+# is killed before its handler is set.
+((status == 1 || status == 143)) || fail "the player keeping C96 running exited with $status"
 pactl set-default-sink A
 pactl unload-module "$module"
 grep -q "now runs at 96000 Hz" "$work/switch-err.txt" || fail "the output's rate never changed"

@@ -65,9 +65,9 @@ OwnTone::~OwnTone() { tone_stream_stop(stream_); }
 // Stereo float at 48 kHz, amplitude 0.5, written 10 ms at a time (each
 // write waits for room).
 OwnPulseTone::OwnPulseTone(double frequency) {
-  const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 48000, 2};
-  stream_ = pa_simple_new(nullptr, "mivo-test-host", PA_STREAM_PLAYBACK, nullptr, "own tone", &spec,
-                          nullptr, nullptr, nullptr);
+  const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, 48000, 2};
+  stream_ = pa_simple_new(nullptr, "mivo-test-host", PA_STREAM_PLAYBACK, nullptr, "own tone",
+                          &format, nullptr, nullptr, nullptr);
   if (stream_ == nullptr) return;
   writer_ = std::thread([this, step = 2 * std::numbers::pi * frequency / 48000] {
     std::vector<float> chunk(2 * 480);
