@@ -15,6 +15,7 @@
 #include "recognition/noise_filter.h"
 #include "recognition/openmp_thread_cap.h"
 #include "recognition/page_language.h"
+#include "recognition/pane_edges.h"
 #include "recognition/text_scale.h"
 #include "recognition/uncovered_regions.h"
 
@@ -266,8 +267,10 @@ RecognitionOutcome TesseractRecognizer::recognize(const Image& image) {
   if (languages_.followPageLanguage) {
     followPageLanguage(page, *lines);
   }
+  const int textHeight = lines->empty() ? 0 : medianHeight(wordBoxes(*lines));
+  const std::vector<PaneEdge> paneEdges = findPaneEdges(page, textHeight);
   std::vector<TextObservation> observations;
-  for (const TextLine& line : orderByLayout(removeNoise(std::move(*lines)))) {
+  for (const TextLine& line : orderByLayout(removeNoise(std::move(*lines)), paneEdges)) {
     observations.push_back(toObservation(line));
   }
   return RecognitionResults{std::move(observations)};

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "recognition/layout/line_segments.h"
+#include "recognition/layout/pane_split.h"
 #include "recognition/layout/reading_order.h"
 #include "recognition/layout/table_detection.h"
 
@@ -70,9 +71,7 @@ void appendScreenOrder(const std::vector<TextLine>& lines, std::vector<TextLine>
   }
 }
 
-}  // namespace
-
-std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines) {
+std::vector<TextLine> orderPane(const std::vector<TextLine>& lines) {
   std::vector<TextLine> ordered;
   std::vector<TextLine> screenRegion;
   auto blockStart = lines.begin();
@@ -93,6 +92,19 @@ std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines) {
     blockStart = blockEnd;
   }
   appendScreenOrder(screenRegion, ordered);
+  return ordered;
+}
+
+}  // namespace
+
+std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines,
+                                    const std::vector<PaneEdge>& paneEdges) {
+  std::vector<TextLine> ordered;
+  for (const std::vector<TextLine>& pane : splitIntoPanes(lines, paneEdges)) {
+    std::vector<TextLine> paneOrder = orderPane(pane);
+    ordered.insert(ordered.end(), std::make_move_iterator(paneOrder.begin()),
+                   std::make_move_iterator(paneOrder.end()));
+  }
   return ordered;
 }
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "recognition/layout/pane_edge.h"
 #include "recognition/text_line.h"
 
 namespace mivo::ocr {
@@ -10,7 +11,9 @@ namespace mivo::ocr {
 // (documents, scans) keep the engine's own order, which follows its columns
 // and paragraphs. Everything between them (screens, tables, code) is
 // rearranged: lines split at wide gaps, table rows read whole, panels and
-// cards one after another.
-std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines);
+// cards one after another. A screen's side-by-side panes, divided at
+// PANE_EDGES, are read one after another.
+std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines,
+                                    const std::vector<PaneEdge>& paneEdges = {});
 
 }  // namespace mivo::ocr

@@ -112,13 +112,29 @@ bool tearsRowsApart(const std::vector<LayoutUnit>& units, double position) {
   return static_cast<std::size_t>(paired) + fewer.size() / 3 >= fewer.size();
 }
 
+// Whether anything left of the stripe stands beside anything right of it.
+// Messages of a conversation keep to two sides but take turns down the
+// page, never beside each other: they are read in turn, from the top.
+bool sidesStandBeside(const std::vector<LayoutUnit>& units, double position) {
+  for (const LayoutUnit& left : units) {
+    for (const LayoutUnit& right : units) {
+      if (left.box.right <= position && right.box.left >= position &&
+          left.box.top < right.box.bottom && right.box.top < left.box.bottom) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 // No cut when the widest stripe runs down between the labels and values of
 // shared rows: an across cut would then split the rows into pieces too
 // small to show they are rows, so the region is read row by row.
 std::optional<Cut> bestCut(const std::vector<LayoutUnit>& units) {
   const std::optional<Cut> across = widestGap(units, &PixelBox::top, &PixelBox::bottom, false);
   const std::optional<Cut> down = widestGap(units, &PixelBox::left, &PixelBox::right, true);
-  if (down && (!across || down->gap > across->gap)) {
+  if (down && (!across || down->gap > across->gap) &&
+      (!across || sidesStandBeside(units, down->position))) {
     return tearsRowsApart(units, down->position) ? std::nullopt : down;
   }
   return across;
