@@ -37,7 +37,8 @@ class GreyRows {
   [[nodiscard]] int width() const { return width_; }
   [[nodiscard]] int height() const { return height_; }
   [[nodiscard]] int at(int x, int y) const {
-    return static_cast<int>(GET_DATA_BYTE(data_ + static_cast<std::ptrdiff_t>(y) * wordsPerLine_, x));
+    return static_cast<int>(
+        GET_DATA_BYTE(data_ + static_cast<std::ptrdiff_t>(y) * wordsPerLine_, x));
   }
 
  private:

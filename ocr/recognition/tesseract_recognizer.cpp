@@ -16,6 +16,7 @@
 #include "recognition/openmp_thread_cap.h"
 #include "recognition/page_language.h"
 #include "recognition/pane_edges.h"
+#include "recognition/text_contrast.h"
 #include "recognition/text_scale.h"
 #include "recognition/uncovered_regions.h"
 
@@ -64,6 +65,9 @@ std::string joinWords(const TextLine& line) {
 // A word of a second look is kept only when the engine is sure of it and
 // the first look did not read it already.
 constexpr float kMinSecondLookConfidence = 60.0F;
+// On the evened page: a quarter of the way from the ground to the darkest
+// text.
+constexpr l_int32 kFaintInkLevel = 128;
 
 bool overlaps(const PixelBox& a, const PixelBox& b) {
   const int width = std::min(a.right, b.right) - std::max(a.left, b.left);
@@ -214,9 +218,17 @@ void TesseractRecognizer::readUncoveredRegions(Pix* page, std::vector<TextLine>&
       pixGetHeight(ink.get()) != pixGetHeight(page)) {
     return;
   }
+  // Faint text that the engine's threshold dropped is ink too, and is read
+  // where its contrast was evened out.
+  const Image evened = evenTextContrast(page);
+  const Image faint{evened ? pixThresholdToBinary(evened.get(), kFaintInkLevel) : nullptr};
+  if (faint) {
+    pixOr(ink.get(), ink.get(), faint.get());
+  }
   for (const UncoveredRegion& region : findUncoveredRegions(ink.get(), page, read, textHeight)) {
     PixelBox placed;
-    const Image regionPix = regionImage(page, region, textHeight, placed);
+    Pix* source = evened && !region.band ? evened.get() : page;
+    const Image regionPix = regionImage(source, region, textHeight, placed);
     if (!regionPix) {
       continue;
     }

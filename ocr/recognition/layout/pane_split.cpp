@@ -25,8 +25,7 @@ bool crossedByText(const std::vector<TextLine>& lines, const PaneEdge& edge) {
   return std::any_of(lines.begin(), lines.end(), [&](const TextLine& line) {
     return std::any_of(line.words.begin(), line.words.end(), [&](const RecognizedWord& word) {
       const double y = centreY(word.box);
-      return word.box.left < edge.x && word.box.right > edge.x && y >= edge.top &&
-             y < edge.bottom;
+      return word.box.left < edge.x && word.box.right > edge.x && y >= edge.top && y < edge.bottom;
     });
   });
 }
@@ -67,9 +66,8 @@ void split(const std::vector<TextLine>& lines, std::vector<PaneEdge> edges,
 std::vector<std::vector<TextLine>> splitIntoPanes(const std::vector<TextLine>& lines,
                                                   std::vector<PaneEdge> edges) {
   // The longest border first: it divides the screen's main panes.
-  std::stable_sort(edges.begin(), edges.end(), [](const PaneEdge& a, const PaneEdge& b) {
-    return a.length() > b.length();
-  });
+  std::stable_sort(edges.begin(), edges.end(),
+                   [](const PaneEdge& a, const PaneEdge& b) { return a.length() > b.length(); });
   std::vector<std::vector<TextLine>> panes;
   split(lines, std::move(edges), panes);
   return panes;
