@@ -1,5 +1,6 @@
 #include "recognition/layout/layout_order.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <span>
 
@@ -62,6 +63,39 @@ bool continuesParagraph(const TextLine& lastLine, std::span<const TextLine> bloc
          first.top - above.bottom <= above.height();
 }
 
+// Line numbers and row labels stand beside nearly every line of the text
+// they label, each on that line's baseline. Such a block is read row by row
+// with its labels, not as running text; a note in the margin sits beside a
+// few lines only.
+constexpr double kLabelledShare = 2.0 / 3.0;
+constexpr double kLabelBaselineTolerance = 0.2;  // of the line height
+
+double baselineOf(const TextLine& line) {
+  std::vector<double> baselines;
+  for (const RecognizedWord& word : line.words) {
+    baselines.push_back(word.baseline);
+  }
+  return median(baselines);
+}
+
+bool labels(const TextLine& label, const TextLine& line) {
+  const PixelBox labelBox = boxOf(label);
+  const PixelBox lineBox = boxOf(line);
+  const bool beside = labelBox.right <= lineBox.left || labelBox.left >= lineBox.right;
+  return beside && label.words.size() < kRunningTextWords &&
+         std::abs(baselineOf(label) - baselineOf(line)) <=
+             kLabelBaselineTolerance * std::min(labelBox.height(), lineBox.height());
+}
+
+bool hasRowLabels(std::span<const TextLine> block, const std::vector<TextLine>& lines) {
+  const auto labelled = std::count_if(block.begin(), block.end(), [&](const TextLine& line) {
+    return std::any_of(lines.begin(), lines.end(), [&](const TextLine& other) {
+      return other.block != line.block && labels(other, line);
+    });
+  });
+  return static_cast<double>(labelled) >= kLabelledShare * static_cast<double>(block.size());
+}
+
 void appendScreenOrder(const std::vector<TextLine>& lines, std::vector<TextLine>& ordered) {
   for (const LayoutUnit& unit :
        orderForReading(findTables(groupIntoRows(splitAtWideGaps(lines))))) {
@@ -82,7 +116,7 @@ std::vector<TextLine> orderPane(const std::vector<TextLine>& lines) {
     const std::span<const TextLine> block(blockStart, blockEnd);
     const bool continues =
         !ordered.empty() && screenRegion.empty() && continuesParagraph(ordered.back(), block);
-    if (continues || isRunningText(block)) {
+    if (continues || (isRunningText(block) && !hasRowLabels(block, lines))) {
       appendScreenOrder(screenRegion, ordered);
       screenRegion.clear();
       ordered.insert(ordered.end(), block.begin(), block.end());
