@@ -10,7 +10,7 @@ namespace mivo::ocr {
 namespace {
 
 // Each region costs one more pass of the engine over its pixels.
-constexpr std::size_t kMaxRegions = 4;
+constexpr std::size_t kMaxRegions = 8;
 // A band covering more than this share of the page is its ground, which
 // the engine's threshold is made for.
 constexpr double kMaxBlockShareOfPage = 0.5;
