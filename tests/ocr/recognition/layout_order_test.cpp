@@ -187,6 +187,52 @@ TEST(LayoutOrder, ParagraphsLastLineInABlockOfItsOwnFollowsIt) {
   EXPECT_EQ(texts[4].substr(0, 2), "b2");
 }
 
+TEST(LayoutOrder, SideBarBesideAnEditorIsReadBeforeIt) {
+  // File names and code lines share rows; a change of ground divides them.
+  std::vector<TextLine> engineLines;
+  const std::vector<std::string> files{"README", "main.c", "util.c"};
+  const std::vector<std::string> code{"int main() {", "return 0;", "}"};
+  for (int row = 0; row < 3; ++row) {
+    const int top = 40 + row * 30;
+    engineLines.push_back(makeLine({{files[row], 20, top, 70, kHeight}}));
+    engineLines.push_back(makeLine({{code[row], 320, top, 120, kHeight}}));
+  }
+  EXPECT_THAT(textsOf(orderByLayout(engineLines, {PaneEdge{250, 0, 400}})),
+              ElementsAre("README", "main.c", "util.c", "int main() {", "return 0;", "}"));
+  // A word across the line shows it is no border between panes.
+  engineLines.push_back(makeLine({{"banner", 200, 10, 100, kHeight}}));
+  EXPECT_EQ(textsOf(orderByLayout(engineLines, {PaneEdge{250, 0, 400}})).at(1),
+            "README int main() {");
+}
+
+TEST(LayoutOrder, MessagesTakingTurnsAreReadInTurn) {
+  const std::vector<TextLine> engineLines{
+      makeLine({{"Hello", 20, 20, 60, kHeight}}), makeLine({{"Hi there", 600, 50, 90, kHeight}}),
+      makeLine({{"Lunch?", 20, 80, 60, kHeight}}), makeLine({{"Sure", 620, 110, 50, kHeight}})};
+  EXPECT_THAT(textsOf(orderByLayout(engineLines)),
+              ElementsAre("Hello", "Hi there", "Lunch?", "Sure"));
+}
+
+TEST(LayoutOrder, LineNumbersStayWithTheirLines) {
+  // The engine puts the numbers in a block of their own beside the text.
+  std::vector<TextLine> engineLines;
+  for (int row = 0; row < 3; ++row) {
+    engineLines.push_back(makeLine({{std::to_string(row + 1), 10, 40 + row * 30, 12, kHeight}}));
+    engineLines.back().block = 1;
+  }
+  for (int row = 0; row < 3; ++row) {
+    std::vector<PlacedWord> words;
+    for (int word = 0; word < 6; ++word) {
+      words.push_back({"w" + std::to_string(row + 1), 36 + word * 50, 40 + row * 30, 40, kHeight});
+    }
+    engineLines.push_back(makeLine(words));
+    engineLines.back().block = 2;
+  }
+  EXPECT_THAT(
+      textsOf(orderByLayout(engineLines)),
+      ElementsAre("1", "w1 w1 w1 w1 w1 w1", "2", "w2 w2 w2 w2 w2 w2", "3", "w3 w3 w3 w3 w3 w3"));
+}
+
 TEST(LayoutOrder, NothingInNothingOut) { EXPECT_TRUE(orderByLayout({}).empty()); }
 
 }  // namespace
