@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include <leptonica/allheaders.h>
 
@@ -48,46 +49,58 @@ class GreyRows {
   int height_;
 };
 
-// The level of a flat run of pixels from X on, or -1 when it is not flat.
-int flatLevel(const GreyRows& rows, int x, int y) {
-  int low = 255;
-  int high = 0;
-  int sum = 0;
-  for (int offset = 0; offset < kSideWidth; ++offset) {
-    const int level = rows.at(x + offset, y);
-    low = std::min(low, level);
-    high = std::max(high, level);
-    sum += level;
+// Per row, the level of the flat run of pixels starting at each x, or -1
+// where the run is not flat.
+void flatLevels(const GreyRows& rows, int y, std::vector<int>& levels) {
+  for (int x = 0; x + kSideWidth <= rows.width(); ++x) {
+    int low = 255;
+    int high = 0;
+    int sum = 0;
+    for (int offset = 0; offset < kSideWidth; ++offset) {
+      const int level = rows.at(x + offset, y);
+      low = std::min(low, level);
+      high = std::max(high, level);
+      sum += level;
+    }
+    levels[x] = high - low <= kFlatTolerance ? sum / kSideWidth : -1;
   }
-  return high - low <= kFlatTolerance ? sum / kSideWidth : -1;
 }
 
-bool groundChangesAt(const GreyRows& rows, int x, int y) {
-  const int left = flatLevel(rows, x - kSkip - kSideWidth, y);
-  const int right = flatLevel(rows, x + kSkip, y);
-  return left >= 0 && right >= 0 && std::abs(left - right) >= kMinGroundStep;
-}
-
-// The longest stretch of rows down which the ground changes at X. Breaks
-// up to a line of text long are bridged: a highlighted row or a word that
-// reaches the border interrupts it for that long.
-PaneEdge longestRun(const GreyRows& rows, int x, int maxBreak) {
-  PaneEdge best{x, 0, 0};
+// The stretch of rows down which the ground changes at one column, grown
+// row by row. Breaks up to a line of text long are bridged: a highlighted
+// row or a word that reaches the border interrupts it for that long.
+struct RunTracker {
   int start = -1;
   int last = -1;
-  for (int y = 0; y < rows.height(); ++y) {
-    if (!groundChangesAt(rows, x, y)) {
-      continue;
-    }
+  PaneEdge longest;
+
+  void hit(int x, int y, int maxBreak) {
     if (start < 0 || y - last > maxBreak) {
       start = y;
     }
     last = y;
-    if (last + 1 - start > best.length()) {
-      best = PaneEdge{x, start, last + 1};
+    if (last + 1 - start > longest.length()) {
+      longest = PaneEdge{x, start, last + 1};
     }
   }
-  return best;
+};
+
+// For every column, the longest stretch down which the flat ground on its
+// left differs from the flat ground on its right.
+std::vector<RunTracker> trackGroundChanges(const GreyRows& rows, int maxBreak) {
+  std::vector<RunTracker> columns(static_cast<std::size_t>(rows.width()));
+  std::vector<int> levels(static_cast<std::size_t>(rows.width()), -1);
+  for (int y = 0; y < rows.height(); ++y) {
+    flatLevels(rows, y, levels);
+    for (int x = kSkip + kSideWidth; x + kSkip + kSideWidth <= rows.width(); ++x) {
+      const int left = levels[static_cast<std::size_t>(x - kSkip - kSideWidth)];
+      const int right = levels[static_cast<std::size_t>(x + kSkip)];
+      if (left >= 0 && right >= 0 && std::abs(left - right) >= kMinGroundStep) {
+        columns[static_cast<std::size_t>(x)].hit(x, y, maxBreak);
+      }
+    }
+  }
+  return columns;
 }
 
 // Of the columns along one border, the one with the longest stretch.
@@ -129,10 +142,9 @@ std::vector<PaneEdge> findPaneEdges(Pix* page, int textHeight) {
   const int minLength =
       std::max(kMinLinesTall * textHeight, static_cast<int>(kMinShareOfHeight * rows.height()));
   std::vector<PaneEdge> candidates;
-  for (int x = kSkip + kSideWidth; x + kSkip + kSideWidth <= rows.width(); ++x) {
-    const PaneEdge run = longestRun(rows, x, textHeight);
-    if (run.length() >= minLength) {
-      candidates.push_back(run);
+  for (const RunTracker& column : trackGroundChanges(rows, textHeight)) {
+    if (column.longest.length() >= minLength) {
+      candidates.push_back(column.longest);
     }
   }
   return withoutNarrowPanes(mergeNeighbours(candidates), rows.width(), textHeight);
