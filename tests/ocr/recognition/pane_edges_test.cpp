@@ -53,18 +53,27 @@ TEST(PaneEdges, WhatDoesNotDivideAScreenIntoPanesHasNoEdge) {
   };
   const Case cases[] = {
       {"a rule on one ground",
-       [](Pix* pix) { fill(pix, PixelBox{400, 0, 401, kHeight}, 150); }},
+       [](Pix* pix) {
+         fill(pix, PixelBox{400, 0, 401, kHeight}, 150);
+       }},
       {"a panel a fifth of the height tall",
-       [](Pix* pix) { fill(pix, PixelBox{0, 100, 250, 220}, 230); }},
+       [](Pix* pix) {
+         fill(pix, PixelBox{0, 100, 250, 220}, 230);
+       }},
       {"a gutter three lines wide",
-       [](Pix* pix) { fill(pix, PixelBox{0, 0, 3 * kTextHeight, kHeight}, 230); }},
+       [](Pix* pix) {
+         fill(pix, PixelBox{0, 0, 3 * kTextHeight, kHeight}, 230);
+       }},
       {"grounds that differ by a level",
-       [](Pix* pix) { fill(pix, PixelBox{0, 0, 250, kHeight}, 254); }},
+       [](Pix* pix) {
+         fill(pix, PixelBox{0, 0, 250, kHeight}, 254);
+       }},
       {"paper with grain",
        [](Pix* pix) {
          for (int y = 0; y < kHeight; ++y) {
            for (int x = 0; x < kWidth; ++x) {
-             pixSetPixel(pix, x, y, (x < 250 ? 200 : 240) + static_cast<l_uint32>((x * 7 + y * 13) % 9));
+             pixSetPixel(pix, x, y,
+                         (x < 250 ? 200 : 240) + static_cast<l_uint32>((x * 7 + y * 13) % 9));
            }
          }
        }},
