@@ -70,20 +70,12 @@ bool continuesParagraph(const TextLine& lastLine, std::span<const TextLine> bloc
 constexpr double kLabelledShare = 2.0 / 3.0;
 constexpr double kLabelBaselineTolerance = 0.2;  // of the line height
 
-double baselineOf(const TextLine& line) {
-  std::vector<double> baselines;
-  for (const RecognizedWord& word : line.words) {
-    baselines.push_back(word.baseline);
-  }
-  return median(baselines);
-}
-
 bool labels(const TextLine& label, const TextLine& line) {
   const PixelBox labelBox = boxOf(label);
   const PixelBox lineBox = boxOf(line);
   const bool beside = labelBox.right <= lineBox.left || labelBox.left >= lineBox.right;
   return beside && label.words.size() < kRunningTextWords &&
-         std::abs(baselineOf(label) - baselineOf(line)) <=
+         std::abs(medianBaseline(label.words) - medianBaseline(line.words)) <=
              kLabelBaselineTolerance * std::min(labelBox.height(), lineBox.height());
 }
 

@@ -19,14 +19,6 @@ void extend(Segment& segment, const RecognizedWord& word) {
   segment.box = unite(segment.box, word.box);
 }
 
-double medianBaseline(const std::vector<RecognizedWord>& words) {
-  std::vector<double> baselines;
-  for (const RecognizedWord& word : words) {
-    baselines.push_back(word.baseline);
-  }
-  return median(baselines);
-}
-
 double medianWordHeight(const std::vector<RecognizedWord>& words) {
   std::vector<double> heights;
   for (const RecognizedWord& word : words) {
@@ -46,6 +38,14 @@ bool fitsRow(const std::vector<Segment>& row, const Segment& segment) {
 }
 
 }  // namespace
+
+double medianBaseline(const std::vector<RecognizedWord>& words) {
+  std::vector<double> baselines;
+  for (const RecognizedWord& word : words) {
+    baselines.push_back(word.baseline);
+  }
+  return median(baselines);
+}
 
 std::vector<Segment> splitAtWideGaps(const std::vector<TextLine>& lines) {
   std::vector<Segment> segments;
