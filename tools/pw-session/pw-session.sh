@@ -13,7 +13,9 @@
 #                             in the same runtime folder, and wait until the
 #                             session answers with output A as the default
 #   pw-session.sh run CMD...  start, run CMD inside the session, stop (also
-#                             when CMD fails or the script is interrupted)
+#                             when CMD fails or the script is interrupted,
+#                             and, by a reaper of its own, when the script is
+#                             killed outright with its whole process tree)
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -123,16 +125,14 @@ stop_session() {
 # without a chance to clean up (a test runner's timeout).
 reap_after() {
   local owner="$1" dir="$2"
-  trap '' INT TERM
+  trap '' INT TERM HUP
   while kill -0 "$owner" 2>/dev/null; do sleep 0.5; done
   stop_session "$dir"
   rm -rf "$dir"
 }
 
 session_dir=""
-reaper_pid=""
 end_session() {
-  [[ -n "$reaper_pid" ]] && kill "$reaper_pid" 2>/dev/null
   stop_session "$session_dir"
   rm -rf "$session_dir"
 }
@@ -142,8 +142,11 @@ run_in_session() {
   session_dir="$(mktemp -d "${TMPDIR:-/tmp}/mivo-pw.XXXXXX")"
   trap end_session EXIT
   trap 'exit 130' INT TERM
-  reap_after "$$" "$session_dir" </dev/null >/dev/null 2>&1 &
-  reaper_pid=$!
+  # The reaper is no child of this script, nor in its process group or
+  # session: a test runner that kills the script's whole tree or group at
+  # a timeout leaves it to stop the daemons (themselves orphans already).
+  # It ends by itself once this script is gone.
+  setsid -f "$here/$(basename "${BASH_SOURCE[0]}")" reap "$$" "$session_dir" </dev/null >/dev/null 2>&1
   start_session "$session_dir"
   # shellcheck disable=SC1091
   (source "$session_dir/env"; export MIVO_PW_SESSION_DIR="$session_dir"; "$@") || status=$?
@@ -159,5 +162,6 @@ case "${1:-}" in
   kill)  [[ $# -ge 2 ]] || die "usage: $0 kill DIR [NAME...]"; kill_daemons "${@:2}" ;;
   revive) [[ $# -eq 2 ]] || die "usage: $0 revive DIR"; start_missing "$2" ;;
   run)   [[ $# -ge 2 ]] || die "usage: $0 run CMD..."; shift; run_in_session "$@" ;;
+  reap)  [[ $# -eq 3 ]] || die "usage: $0 reap OWNER DIR"; reap_after "$2" "$3" ;;
   *) die "usage: $0 start DIR | stop DIR | kill DIR [NAME...] | revive DIR | run CMD..." ;;
 esac
