@@ -1,9 +1,12 @@
 // The library's C boundary: the registry of the one running capture and the
 // three exported functions. No C++ exception crosses this boundary.
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "last_error.h"
 #include "mivo_capture.h"
@@ -24,6 +27,11 @@ std::mutex& tapStateLock() {
 // Never destroyed: a capture the host leaves running at exit must not be
 // torn down by a static destructor after the audio backend is gone.
 std::shared_ptr<TapCapture>& currentTap = *new std::shared_ptr<TapCapture>;
+// Captures whose stop is under way: a stop that finds no registered capture
+// waits for these, since the host may free their ctx once it returns. A
+// start during a stop is free to register a new capture meanwhile.
+std::vector<std::shared_ptr<TapCapture>>& stoppingTaps =
+    *new std::vector<std::shared_ptr<TapCapture>>;
 
 bool isCurrent(const std::shared_ptr<TapCapture>& capture) {
   std::lock_guard guard(tapStateLock());
@@ -92,13 +100,32 @@ std::int32_t startCapture(void* ctx, mivo_frame_callback onFrame, mivo_stopped_c
   return MIVO_TAP_SUPERSEDED;
 }
 
+// Stops the registered capture, listed as stopping meanwhile. With none
+// registered, waits for every stop under way: the host may free their ctx
+// once this returns.
 void stopCapture() {
-  std::shared_ptr<TapCapture> capture;
+  std::vector<std::shared_ptr<TapCapture>> captures;
+  std::shared_ptr<TapCapture> registered;
   {
     std::lock_guard guard(tapStateLock());
-    capture.swap(currentTap);
+    registered.swap(currentTap);
+    if (registered)
+      stoppingTaps.push_back(registered);
+    else
+      captures = stoppingTaps;
   }
-  if (capture) capture->stop();
+  if (!registered) {
+    for (const auto& capture : captures) capture->stop();
+    return;
+  }
+  struct Unlist {
+    const std::shared_ptr<TapCapture>& capture;
+    ~Unlist() {
+      std::lock_guard guard(tapStateLock());
+      stoppingTaps.erase(std::ranges::find(stoppingTaps, capture));
+    }
+  } unlist{registered};
+  registered->stop();
 }
 
 }  // namespace

@@ -48,6 +48,11 @@ std::int32_t TapCapture::start() {
   }
   std::int32_t rc = 0;
   ioQueue.sync([&] {
+    // A stop that began meanwhile has the registry's word: no build.
+    if (stopBegun.load()) {
+      rc = failBuild(MIVO_TAP_SUPERSEDED, "start superseded by a concurrent stop");
+      return;
+    }
     isActive = true;
     rc = buildAndStartLocked();
     if (rc != 0) isActive = false;
@@ -62,17 +67,44 @@ std::int32_t TapCapture::start() {
 }
 
 void TapCapture::stop() {
+  if (!claimStop()) return;
+  struct Finish {
+    TapCapture& capture;
+    ~Finish() {
+      {
+        std::lock_guard lock(capture.stopLock);
+        capture.stopDone = true;
+      }
+      capture.stopFinished.notify_all();
+    }
+  } finish{*this};
+  stopLocked();
+}
+
+bool TapCapture::claimStop() {
+  std::unique_lock lock(stopLock);
+  if (!stopBegun.exchange(true)) return true;
+  // The stop under way may be waiting for the very callback this call runs
+  // in; it finishes once the callback returns.
+  if (!ioQueue.isCurrent() && !callbackQueue.isCurrent())
+    stopFinished.wait(lock, [&] { return stopDone; });
+  return false;
+}
+
+void TapCapture::stopLocked() {
   removeOutputListener();
   // Already here, not only after the teardown: a rebuild that is failing
   // right now must not call onStopped any more.
   hostCallbacksEnabled.store(false);
   // A build in progress may be waiting for a server that does not answer:
   // it gives up, and so do the teardown's waits, so stop returns promptly.
-  hardware.abandonWaits();
+  // Only this capture's calls give up; another capture may be starting.
+  hardware.abandonWaits(ioQueue);
   struct ResumeWaits {
     audio::AudioHardware& hardware;
-    ~ResumeWaits() { hardware.resumeWaits(); }
-  } resumeWaits{hardware};
+    platform::SerialQueue& queue;
+    ~ResumeWaits() { hardware.resumeWaits(queue); }
+  } resumeWaits{hardware, ioQueue};
   ioQueue.sync([&] {
     isActive = false;
     teardownLocked();

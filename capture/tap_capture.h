@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -39,7 +40,9 @@ class TapCapture : public std::enable_shared_from_this<TapCapture> {
   // Host thread. Installs the listener and builds the chain; a status code.
   std::int32_t start();
   // Host thread (or one of the capture's own callbacks). Afterwards no
-  // callback of this capture runs any more.
+  // callback of this capture runs any more; concurrent calls all return
+  // only then (but one made from the capture's own callback, which the
+  // stop under way waits for).
   void stop();
   void removeOutputListener();
 
@@ -68,6 +71,9 @@ class TapCapture : public std::enable_shared_from_this<TapCapture> {
   void noteCycleOfChain(std::uint32_t generation);
   // Host thread. Returns once no callback of this capture runs or will run.
   void endHostCallbacks();
+  // True for the one stop call that carries the stop out; see stop().
+  bool claimStop();
+  void stopLocked();
   const audio::PropertyListenerBlock& outputListener();
   audio::IOBlock makeIOBlock(std::uint32_t generation);
   // The failure's text goes to the last-error slot; returns code.
@@ -92,9 +98,11 @@ class TapCapture : public std::enable_shared_from_this<TapCapture> {
   // Set on ioQueue when the host was told that the capture went silent;
   // cleared on callbackQueue by the first cycle of a chain built since.
   std::atomic<bool> silenceReported{false};
-  // Counts the builds (ioQueue); each IO block knows its own, so that a
-  // late cycle of a chain already torn down cannot end a silence.
+  // Counts the builds (ioQueue); each IO block knows its own. Only cycles of
+  // the chain whose build completed end a silence: neither a late cycle of
+  // a chain torn down nor one of a build that then failed its checks.
   std::atomic<std::uint32_t> chainGeneration{0};
+  std::atomic<std::uint32_t> completedChain{0};
   // Written on callbackQueue; read by stop and tests.
   std::atomic<std::int64_t> callbackCount{0};
   bool loggedFirstCallback = false;
@@ -106,6 +114,12 @@ class TapCapture : public std::enable_shared_from_this<TapCapture> {
   // Cleared by stop before its teardown: cycles and rebuilds already queued
   // must not reach a host that may free ctx as soon as stop returns.
   std::atomic<bool> hostCallbacksEnabled{true};
+  // Set as a stop begins: no build starts after it (rebuild checks and
+  // retries queued before the stop find it set).
+  std::atomic<bool> stopBegun{false};
+  std::mutex stopLock;
+  std::condition_variable stopFinished;
+  bool stopDone = false;  // under stopLock
   // Reused by every cycle; grows only when a longer cycle arrives.
   std::vector<float> monoSamples;
   audio::PropertyListenerBlock outputListenerBlock;

@@ -112,6 +112,7 @@ std::int32_t TapCapture::buildAndStartLocked() {
   // Counted also by a build that fails early: the chain before it is gone.
   const std::uint32_t generation = chainGeneration.load() + 1;
   chainGeneration.store(generation);
+  completedChain.store(0);  // none until this one completes
   const AudioObjectID processObject = ownProcessObject(hardware);
   if (processObject == audio::kAudioObjectUnknown)
     return failBuild(kTapStageFailed, "could not translate own PID to a process object");
@@ -176,6 +177,7 @@ std::int32_t TapCapture::buildAndStartLocked() {
   status = readProperty(hardware, aggregateID, audio::kNominalSampleRateAddress, nominalRate);
   cachedRate.store(usableRate(status, nominalRate));
   boundOutputUID = outputUID;
+  completedChain.store(generation);
   logLine("build complete: rate=" + std::to_string(cachedRate.load()) + " output=" + *outputUID);
   return 0;
 }

@@ -34,7 +34,7 @@ const audio::PropertyListenerBlock& TapCapture::outputListener() {
 }
 
 void TapCapture::rebuildCheckLocked() {
-  if (!isActive) return;
+  if (!isActive || stopBegun.load()) return;
   audio::AudioObjectID device = audio::kAudioObjectUnknown;
   std::uint32_t size = sizeof(device);
   if (hardware.getPropertyData(audio::kAudioObjectSystemObject, audio::kDefaultOutputDeviceAddress,

@@ -26,7 +26,7 @@ audio::IOBlock TapCapture::makeIOBlock(std::uint32_t generation) {
 void TapCapture::noteCycleOfChain(std::uint32_t generation) {
   // Frames flow again: a later loss is news to the host once more.
   if (silenceReported.load(std::memory_order_relaxed) &&
-      generation == chainGeneration.load(std::memory_order_relaxed))
+      generation == completedChain.load(std::memory_order_relaxed))
     silenceReported.store(false, std::memory_order_relaxed);
 }
 

@@ -175,12 +175,14 @@ class AudioHardware {
                                           platform::SerialQueue& queue,
                                           const PropertyListenerBlock& listener) = 0;
 
-  // From abandonWaits() until the matching resumeWaits() (pairs may nest),
-  // a call that waits for the sound system (an answer, a connection, a
-  // node's removal) gives up at once and fails, also one already waiting:
-  // a stop must not be held up by a server that does not answer. Any thread.
-  virtual void abandonWaits() = 0;
-  virtual void resumeWaits() = 0;
+  // From abandonWaits(queue) until the matching resumeWaits(queue) (pairs
+  // may nest), a call made on queue's thread that waits for the sound
+  // system (an answer, a connection, a node's removal) gives up at once and
+  // fails, also one already waiting: a stop must not be held up by a server
+  // that does not answer. Calls made elsewhere (another capture starting)
+  // wait as before. What such a call made is still removed. Any thread.
+  virtual void abandonWaits(const platform::SerialQueue& queue) = 0;
+  virtual void resumeWaits(const platform::SerialQueue& queue) = 0;
 };
 
 // The backend this build of the library runs on; defined by exactly one

@@ -43,6 +43,7 @@ struct SerialQueue::State {
   std::deque<std::function<void()>> items;
   std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> delayed;
   std::vector<std::shared_ptr<Bell>> bells;
+  std::size_t nextBell = 0;
   bool closing = false;
   std::thread::id workerID;
 
@@ -52,16 +53,23 @@ struct SerialQueue::State {
   }
 
   // Ends when closing and nothing is left, so queued work is never dropped.
+  // Bells and items take turns: a bell whose work outlasts the time between
+  // its rings (a host slower than real time) is rung again by the time its
+  // run ends, and must not keep the items (control work) waiting for good.
   void run() {
     std::unique_lock lock(mutex);
+    bool itemsTurn = false;
     for (;;) {
       const std::uint32_t seen = wakeWord.load();
       queueDueWork();
-      if (std::shared_ptr<Bell> bell = takeRungBell()) {
+      std::shared_ptr<Bell> bell;
+      if (!(itemsTurn && !items.empty())) bell = takeRungBell();
+      if (bell) {
         lock.unlock();
         runGuarded(bell->work_);
         bell = nullptr;
         lock.lock();
+        itemsTurn = true;
         continue;
       }
       if (items.empty()) {
@@ -71,6 +79,7 @@ struct SerialQueue::State {
         lock.lock();
         continue;
       }
+      itemsTurn = false;
       auto item = std::move(items.front());
       items.pop_front();
       lock.unlock();
@@ -80,10 +89,13 @@ struct SerialQueue::State {
     }
   }
 
-  // With the mutex held.
+  // With the mutex held. The search starts after the bell that ran last,
+  // so that one busy bell cannot keep the others waiting either.
   std::shared_ptr<Bell> takeRungBell() {
-    for (const auto& bell : bells)
-      if (bell->rung_.exchange(false)) return bell;
+    for (std::size_t looked = 0; looked < bells.size(); ++looked) {
+      nextBell = (nextBell + 1) % bells.size();
+      if (bells[nextBell]->rung_.exchange(false)) return bells[nextBell];
+    }
     return nullptr;
   }
 

@@ -107,7 +107,8 @@ TEST_F(RegistryTest, StopDuringTheStartsBuildSupersedesTheStart) {
   EXPECT_EQ(stop.get(), 0);
   EXPECT_EQ(start.get(), 4);
   EXPECT_EQ(lastError(), "start superseded by a concurrent stop");
-  EXPECT_EQ(countLogged("stopped after 0 callbacks"), 2u);
+  // The start's own stop waits for the one under way: one stop, one line.
+  EXPECT_EQ(countLogged("stopped after 0 callbacks"), 1u);
   EXPECT_EQ(sim().liveCounts(), SimulatedAudioSystem::LiveCounts{});
   // The registry is free again.
   EXPECT_EQ(host.start(), 0);

@@ -119,6 +119,32 @@ TEST(SerialQueue, ABellWakesTheQueueRunsOnceForEarlierRingsAndNeverAfterCancel) 
   EXPECT_EQ(runs.load(), 2) << "rang after cancel";
 }
 
+// Two bells whose work always outlasts the time between their rings, as a
+// host slower than real time does: items and the other bell still get turns.
+TEST(SerialQueue, BellsRungAgainDuringTheirRunKeepNeitherItemsNorOtherBellsWaiting) {
+  SerialQueue queue("test.busy");
+  std::shared_ptr<SerialQueue::Bell> busy, other;
+  std::atomic<int> otherRuns{0};
+  busy = queue.addBell([&] {
+    busy->ring();
+    other->ring();
+    std::this_thread::sleep_for(1ms);
+  });
+  other = queue.addBell([&] {
+    otherRuns.fetch_add(1);
+    busy->ring();
+  });
+  busy->ring();
+  std::promise<void> itemRan;
+  for (int item = 0; item < 3; ++item) queue.async([] {});
+  queue.async([&] { itemRan.set_value(); });
+  EXPECT_EQ(itemRan.get_future().wait_for(10s), std::future_status::ready);
+  EXPECT_GT(otherRuns.load(), 0);
+  busy->cancel();
+  other->cancel();
+  queue.sync([] {});  // a run in progress has ended: the bells outlive it
+}
+
 TEST(SerialQueue, CanBeDestroyedByAnItemRunningOnIt) {
   auto queue = std::make_shared<SerialQueue>("test.selfdestroy");
   std::promise<void> done;

@@ -1,6 +1,8 @@
 #include "audio/pipewire/core_session.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include <pipewire/pipewire.h>
 
@@ -20,6 +22,7 @@ CoreSession::CoreSession(ThreadLoop& loop, Events events)
 bool CoreSession::start() {
   if (!connection_.open(loop_, *this)) return false;
   alive_ = true;
+  sweepTimer_ = std::make_unique<LoopTimer>(loop_, [this] { destroyRemovedStreams(); });
   graph_ = std::make_unique<GraphModel>(connection_.core(), connection_.registry(),
                                         [this] { scheduleReconcile(); });
   DefaultOutputFollower::Events followerEvents;
@@ -49,6 +52,7 @@ bool CoreSession::hasTimedOut(Clock::time_point now) const {
 CoreSession::~CoreSession() {
   // Streams and links first: they belong to the core that goes last.
   aggregates.clear();
+  std::exchange(retired_, {}).clear();
   taps.clear();
   follower_.reset();
   graph_.reset();
@@ -71,12 +75,52 @@ void CoreSession::scheduleReconcile() {
 
 void CoreSession::captureStreamChanged() {
   loop_.signal();
+  askRetiredNodesToGo();
+  if (std::ranges::any_of(retired_, [](const RetiredStream& r) { return r.stream->hasFailed(); }))
+    sweepTimer_->arm(std::chrono::milliseconds(0));
   if (!inUse_ || !isAlive() || !events_.captureNodeFailed) return;
   for (const auto& [id, aggregate] : aggregates)
-    if (!aggregate.removing && aggregate.stream->hasFailed()) {
+    if (aggregate.stream->hasFailed()) {
       events_.captureNodeFailed();
       return;
     }
+}
+
+const CaptureStream* CoreSession::dropAggregate(AudioObjectID device) {
+  auto aggregate = aggregates.find(device);
+  if (aggregate == aggregates.end()) return nullptr;
+  std::unique_ptr<CaptureStream> stream = std::move(aggregate->second.stream);
+  aggregates.erase(aggregate);
+  // A node the server has dropped, or a lost server, leaves nothing to wait for.
+  if (!alive_ || stream->hasFailed()) return nullptr;
+  retired_.push_back({std::move(stream)});
+  askRetiredNodesToGo();
+  return retired_.back().stream.get();
+}
+
+bool CoreSession::awaitsRemoval(const CaptureStream* stream) const {
+  return std::ranges::any_of(retired_, [stream](const RetiredStream& r) {
+    return r.stream.get() == stream && !r.stream->hasFailed();
+  });
+}
+
+void CoreSession::askRetiredNodesToGo() {
+  if (!alive_) return;
+  for (RetiredStream& retired : retired_)
+    if (!retired.removalAsked) retired.removalAsked = retired.stream->requestRemoval(registry());
+}
+
+void CoreSession::destroyRemovedStreams() {
+  // Destroyed once retired_ is whole again: a stream's last events call in.
+  std::vector<RetiredStream> removed;
+  for (auto retired = retired_.begin(); retired != retired_.end();) {
+    if (retired->stream->hasFailed()) {
+      removed.push_back(std::move(*retired));
+      retired = retired_.erase(retired);
+    } else {
+      ++retired;
+    }
+  }
 }
 
 void CoreSession::onGlobal(std::uint32_t id, const char* type, const spa_dict* props) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "audio/audio_hardware.h"
 #include "audio/pipewire/capture_stream.h"
@@ -19,13 +20,12 @@
 #include "audio/pipewire/graph_model.h"
 #include "audio/pipewire/process_tap_links.h"
 #include "audio/pipewire/server_connection.h"
+#include "audio/pipewire/thread_loop.h"
 
 struct pw_core;
 struct pw_registry;
 
 namespace mivo::audio::pipewire {
-
-class ThreadLoop;
 
 struct ProcessTap {
   std::string uuid;
@@ -37,7 +37,6 @@ struct AggregateDevice {
   std::string outputName;
   AudioObjectID tap = kAudioObjectUnknown;
   std::unique_ptr<CaptureStream> stream;
-  bool removing = false;          // its node is being removed on purpose
   std::size_t inputChannels = 0;  // the capture node's input ports
 };
 
@@ -90,6 +89,17 @@ class CoreSession final : ServerEvents {
   void scheduleReconcile();
   // A capture stream's state changed (loop thread).
   void captureStreamChanged();
+  // Drops an aggregate device. A capture node the server still has is asked
+  // to go and its stream kept until the server confirms (see
+  // CaptureStream::requestRemoval): also a device whose build or removal
+  // was abandoned leaks nothing. A node not made yet is asked to go once
+  // it is. With the loop locked, never from a stream's own event. Returns
+  // the stream kept, to be asked about with awaitsRemoval; nullptr when
+  // nothing is left to wait for.
+  const CaptureStream* dropAggregate(AudioObjectID device);
+  // Whether the server has yet to confirm the removal of a stream that
+  // dropAggregate kept (compared by address: it may be gone).
+  bool awaitsRemoval(const CaptureStream* stream) const;
 
   std::map<AudioObjectID, ProcessTap> taps;
   std::map<AudioObjectID, AggregateDevice> aggregates;
@@ -103,6 +113,11 @@ class CoreSession final : ServerEvents {
   void onError(std::uint32_t id, int res) override;
   void onLost();
   void reconcile();
+  // Asks the server to remove the retired nodes it has made since, and
+  // destroys the streams whose nodes it has removed (not from within a
+  // stream's event: the timer does that).
+  void askRetiredNodesToGo();
+  void destroyRemovedStreams();
 
   ThreadLoop& loop_;
   Events events_;
@@ -119,6 +134,12 @@ class CoreSession final : ServerEvents {
   int lastDoneSeq_ = -1;
   int reconcileSeq_ = -1;  // the pending reconcile round trip, or -1
   bool reconcileAgain_ = false;
+  struct RetiredStream {
+    std::unique_ptr<CaptureStream> stream;
+    bool removalAsked = false;
+  };
+  std::vector<RetiredStream> retired_;
+  std::unique_ptr<LoopTimer> sweepTimer_;
 };
 
 }  // namespace mivo::audio::pipewire

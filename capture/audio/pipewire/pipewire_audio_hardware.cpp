@@ -228,7 +228,7 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const PropertyValue& descr
     return kErrUnspecified;
   }
   if (!waitUntilReady(id)) {
-    if (CoreSession* current = sessions_.current()) current->aggregates.erase(id);
+    if (CoreSession* current = sessions_.current()) current->dropAggregate(id);
     return kErrUnspecified;
   }
   tap->second.links->setTarget(session->aggregates.at(id).stream->nodeId());
@@ -303,13 +303,13 @@ OSStatus PipeWireAudioHardware::destroyAggregateDevice(AudioObjectID device) {
   CoreSession& session = *sessions_.current();
   auto tap = session.taps.find(aggregate->tap);
   if (tap != session.taps.end()) tap->second.links->setTarget(0);
-  // The server removes the node before it goes here (see CaptureStream).
-  if (session.isAlive() && aggregate->stream->requestRemoval(session.registry())) {
-    aggregate->removing = true;
+  // The server removes the node before its stream goes (see CaptureStream);
+  // one whose removal is not confirmed in time (or the wait abandoned) is
+  // kept by the session until it is.
+  const CaptureStream* removing = session.dropAggregate(device);
+  if (removing != nullptr)
     loop_.waitFor(kRemovalTimeout,
-                  [&] { return !session.isAlive() || aggregate->stream->hasFailed(); });
-  }
-  session.aggregates.erase(device);
+                  [&] { return !session.isAlive() || !session.awaitsRemoval(removing); });
   return kNoErr;
 }
 

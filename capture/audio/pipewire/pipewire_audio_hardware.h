@@ -47,8 +47,12 @@ class PipeWireAudioHardware final : public AudioHardware {
   OSStatus removePropertyListener(AudioObjectID object, const PropertyAddress& address,
                                   platform::SerialQueue& queue,
                                   const PropertyListenerBlock& listener) override;
-  void abandonWaits() override { loop_.abandonWaits(true); }
-  void resumeWaits() override { loop_.abandonWaits(false); }
+  void abandonWaits(const platform::SerialQueue& queue) override {
+    loop_.abandonWaits(queue, true);
+  }
+  void resumeWaits(const platform::SerialQueue& queue) override {
+    loop_.abandonWaits(queue, false);
+  }
 
  private:
   AggregateDevice* findAggregate(AudioObjectID device);

@@ -55,8 +55,7 @@ std::unique_ptr<CoreSession> SessionKeeper::openSession() {
 // without a word, as a capture does when the default output merely vanishes.
 std::optional<std::string> SessionKeeper::outputOfLostSession() const {
   if (!session_) return std::nullopt;
-  for (const auto& [id, aggregate] : session_->aggregates)
-    if (!aggregate.removing) return aggregate.outputName;
+  if (!session_->aggregates.empty()) return session_->aggregates.begin()->second.outputName;
   return session_->defaultSinkName();
 }
 

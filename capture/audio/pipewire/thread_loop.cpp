@@ -41,15 +41,23 @@ bool ThreadLoop::waitFor(std::chrono::milliseconds timeout, const std::function<
   pw_thread_loop_get_time(loop_, &deadline,
                           std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count());
   while (!done()) {
-    if (abandoned_.load() > 0 || pw_thread_loop_timed_wait_full(loop_, &deadline) != 0)
-      return done();
+    if (isAbandonedHere() || pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) return done();
   }
   return true;
 }
 
-void ThreadLoop::abandonWaits(bool abandon) {
+bool ThreadLoop::isAbandonedHere() const {
+  return std::ranges::any_of(abandoned_,
+                             [](const platform::SerialQueue* queue) { return queue->isCurrent(); });
+}
+
+void ThreadLoop::abandonWaits(const platform::SerialQueue& queue, bool abandon) {
   LoopLock lock(*this);
-  abandoned_.fetch_add(abandon ? 1 : -1);
+  if (abandon) {
+    abandoned_.push_back(&queue);
+  } else if (auto entry = std::ranges::find(abandoned_, &queue); entry != abandoned_.end()) {
+    abandoned_.erase(entry);
+  }
   signal();
 }
 

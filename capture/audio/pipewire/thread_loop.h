@@ -3,10 +3,12 @@
 // the server and connecting again adds no thread.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <vector>
+
+#include "platform/serial_queue.h"
 
 struct pw_thread_loop;
 struct pw_context;
@@ -34,14 +36,19 @@ class ThreadLoop {
   // holds, the timeout passed or waits are abandoned; returns done()'s
   // last answer.
   bool waitFor(std::chrono::milliseconds timeout, const std::function<bool()>& done);
-  // Counted: while more calls abandoned than resumed, every waitFor, also
-  // one waiting now, returns at once. Any thread but the loop's.
-  void abandonWaits(bool abandon);
+  // Counted per queue: while more calls abandoned than resumed for queue,
+  // every waitFor made on its thread, also one waiting now, returns at
+  // once. Any thread but the loop's.
+  void abandonWaits(const platform::SerialQueue& queue, bool abandon);
 
  private:
+  // With the lock held.
+  bool isAbandonedHere() const;
+
   pw_thread_loop* loop_ = nullptr;
   pw_context* context_ = nullptr;
-  std::atomic<int> abandoned_{0};
+  // One entry per abandonWaits(queue, true) not yet resumed; under the lock.
+  std::vector<const platform::SerialQueue*> abandoned_;
 };
 
 // A timer whose expiries run on the loop thread, with the loop lock held.

@@ -160,8 +160,8 @@ class SimulatedAudioSystem final : public AudioHardware {
                                   platform::SerialQueue& queue,
                                   const PropertyListenerBlock& listener) override;
   // Nothing here waits for a server (a held call waits for the test).
-  void abandonWaits() override {}
-  void resumeWaits() override {}
+  void abandonWaits(const platform::SerialQueue&) override {}
+  void resumeWaits(const platform::SerialQueue&) override {}
 
  private:
   struct Aggregate {
