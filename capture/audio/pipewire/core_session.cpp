@@ -22,7 +22,7 @@ CoreSession::CoreSession(ThreadLoop& loop, Events events)
 bool CoreSession::start() {
   if (!connection_.open(loop_, *this)) return false;
   alive_ = true;
-  sweepTimer_ = std::make_unique<LoopTimer>(loop_, [this] { destroyRemovedStreams(); });
+  sweepTimer_ = std::make_unique<LoopTimer>(loop_, [this] { sweepRetired(); });
   graph_ = std::make_unique<GraphModel>(connection_.core(), connection_.registry(),
                                         [this] { scheduleReconcile(); });
   DefaultOutputFollower::Events followerEvents;
@@ -76,8 +76,6 @@ void CoreSession::scheduleReconcile() {
 void CoreSession::captureStreamChanged() {
   loop_.signal();
   askRetiredNodesToGo();
-  if (std::ranges::any_of(retired_, [](const RetiredStream& r) { return r.stream->hasFailed(); }))
-    sweepTimer_->arm(std::chrono::milliseconds(0));
   if (!inUse_ || !isAlive() || !events_.captureNodeFailed) return;
   for (const auto& [id, aggregate] : aggregates)
     if (aggregate.stream->hasFailed()) {
@@ -95,6 +93,7 @@ const CaptureStream* CoreSession::dropAggregate(AudioObjectID device) {
   if (!alive_ || stream->hasFailed()) return nullptr;
   retired_.push_back({std::move(stream)});
   askRetiredNodesToGo();
+  if (!sweepTimer_->isArmed()) sweepTimer_->arm(kSweepPeriod, kSweepPeriod);
   return retired_.back().stream.get();
 }
 
@@ -104,10 +103,27 @@ bool CoreSession::awaitsRemoval(const CaptureStream* stream) const {
   });
 }
 
+// A stream knows its node's id before the node's global reaches our
+// registry, and the server ignores a removal asked for that early (seen:
+// such nodes stayed for good). Every node of ours has a media class.
+bool CoreSession::isInRegistry(std::uint32_t node) const {
+  return node != 0 && !graph_->mediaClass(node).empty();
+}
+
 void CoreSession::askRetiredNodesToGo() {
   if (!alive_) return;
   for (RetiredStream& retired : retired_)
-    if (!retired.removalAsked) retired.removalAsked = retired.stream->requestRemoval(registry());
+    if (!retired.removalAsked && isInRegistry(retired.stream->nodeId()))
+      retired.removalAsked = retired.stream->requestRemoval(registry());
+}
+
+// A stream learns its node's id with no event of its own to tell us (its
+// state may have settled before), so the retired ones are looked at on a
+// timer until none is left.
+void CoreSession::sweepRetired() {
+  askRetiredNodesToGo();
+  destroyRemovedStreams();
+  if (retired_.empty()) sweepTimer_->disarm();
 }
 
 void CoreSession::destroyRemovedStreams() {

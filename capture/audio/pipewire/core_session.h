@@ -45,6 +45,8 @@ class CoreSession final : ServerEvents {
   using Clock = std::chrono::steady_clock;
   // Reading the graph (two round trips) may take this long.
   static constexpr std::chrono::milliseconds kConnectTimeout{3000};
+  // How often retired capture streams are looked at (see dropAggregate).
+  static constexpr std::chrono::milliseconds kSweepPeriod{50};
   // The session manager, not the server, answers for its metadata, so the
   // default output may come after the graph.
   static constexpr std::chrono::milliseconds kDefaultOutputTimeout{1000};
@@ -118,6 +120,8 @@ class CoreSession final : ServerEvents {
   // stream's event: the timer does that).
   void askRetiredNodesToGo();
   void destroyRemovedStreams();
+  void sweepRetired();
+  bool isInRegistry(std::uint32_t node) const;
 
   ThreadLoop& loop_;
   Events events_;
