@@ -1,6 +1,8 @@
 // Stops, starts and switches racing each other, and a host slower than its
 // cycles, on a real PipeWire server (pw-session.sh: outputs A, the default,
 // and B). Each case runs in a session of its own.
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -10,8 +12,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -145,10 +145,11 @@ TEST_F(CaptureStopsOnPipeWire, TwoHundredCyclesOfStartSwitchStopLeaveDescriptors
       << mivo::pwtest::threadCount() << " threads, " << threads << " before";
   // Nodes of abandoned builds go once the server confirms; one descriptor
   // leaked per cycle would be 200.
-  EXPECT_TRUE(eventually(5s, [&] {
-    return mivo::pwtest::openDescriptorCount() - descriptors < 10;
-  })) << mivo::pwtest::openDescriptorCount() << " descriptors, " << descriptors << " before"
-     << mivo::pwtest::commandOutput("ls -l /proc/" + std::to_string(getpid()) + "/fd | awk '{print $NF}' | sed 's/[0-9]//g' | sort | uniq -c");
+  EXPECT_TRUE(
+      eventually(5s, [&] { return mivo::pwtest::openDescriptorCount() - descriptors < 10; }))
+      << mivo::pwtest::openDescriptorCount() << " descriptors, " << descriptors << " before"
+      << mivo::pwtest::commandOutput("ls -l /proc/" + std::to_string(getpid()) +
+                                     "/fd | awk '{print $NF}' | sed 's/[0-9]//g' | sort | uniq -c");
   EXPECT_TRUE(eventually(5s, [] {
     return mivo::pwtest::commandOutput("pw-cli ls Node").find("mivo-capture") == std::string::npos;
   }));

@@ -3,9 +3,12 @@
 // proc, and that the processing thread never allocates.
 #include "audio/pipewire/io_delivery.h"
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -61,6 +64,14 @@ std::vector<float> joined(const std::vector<Cycle>& pieces, bool& timesFollowOn)
     samples.insert(samples.end(), piece.samples.begin(), piece.samples.end());
   }
   return samples;
+}
+
+// Returns once the drains of the cycles delivered before have run: the
+// queue gives an item a turn after each drain, so the first item may
+// overtake a rung bell, but the second follows it.
+void drainQueue(platform::SerialQueue& queue) {
+  queue.sync([] {});
+  queue.sync([] {});
 }
 
 // A cycle whose every sample tells which cycle and which sample it is.
@@ -120,7 +131,7 @@ TEST(IoDelivery, EachCycleArrivesIntactInOrderAndTimedOnTheProcsQueue) {
       delivery.deliver(samples.data(), c.frames, c.channels);
       sent.insert(sent.end(), samples.begin(), samples.end());
     }
-    queue.sync([] {});
+    drainQueue(queue);
     bool timesFollowOn = false;
     auto pieces = received->take();
     EXPECT_EQ(joined(pieces, timesFollowOn), sent) << c.what;
@@ -149,11 +160,11 @@ TEST(IoDelivery, AQueueFarBehindLosesWholeCyclesAndSaysSoOncePerEpisode) {
     for (int cycle = 0; cycle < kHeld; ++cycle)
       delivery.deliver(cycleSamples(cycle, 256, 2).data(), 256, 2);
   }
-  queue.sync([] {});  // the drain has emptied the ring
+  drainQueue(queue);  // the drain has emptied the ring
   // Once it has caught up, every cycle arrives again.
   for (int cycle = kHeld; cycle < kHeld + 20; ++cycle) {
     delivery.deliver(cycleSamples(cycle, 256, 2).data(), 256, 2);
-    queue.sync([] {});
+    drainQueue(queue);
   }
   auto cycles = received->take();
   ASSERT_EQ(cycles.size(), CycleRing::kSlots + 20);
@@ -175,7 +186,7 @@ TEST(IoDelivery, SubmitsOnlyForRunningProcsAndNothingOnceRemoved) {
   auto samples = cycleSamples(0, 256, 2);
   auto cycle = [&] {
     delivery.deliver(samples.data(), 256, 2);
-    queue.sync([] {});
+    drainQueue(queue);
   };
   delivery.add(1, queue, recordingBlock(first, queue));
   delivery.add(2, queue, recordingBlock(second, queue));
@@ -223,11 +234,106 @@ TEST(IoDelivery, ADrainRunningAsItsProcGoesFinishesIntactAndNoneStartsAfter) {
   EXPECT_TRUE(delivery->remove(1));
   delivery.reset();
   resume.set_value();
-  queue.sync([] {});
+  drainQueue(queue);
   bool timesFollowOn = false;
   EXPECT_EQ(joined(received->take(), timesFollowOn), cycleSamples(0, 4000, 2));
   // The last run let go of the block and what it holds.
   EXPECT_EQ(received.use_count(), 1);
+}
+
+// The library's log lines while the object lives.
+class LogLines {
+ public:
+  LogLines() {
+    platform::setLogObserver([this](std::string_view line) {
+      std::lock_guard lock(mutex_);
+      lines_.emplace_back(line);
+    });
+  }
+  ~LogLines() { platform::setLogObserver(nullptr); }
+  std::vector<std::string> take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(lines_, {});
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// The cycles the log says were lost: the number in each line that tells
+// of a loss.
+std::uint64_t cyclesLoggedLost(const std::vector<std::string>& lines) {
+  std::uint64_t lost = 0;
+  for (const std::string& line : lines) {
+    std::size_t digits = line.find_first_of("0123456789");
+    if (digits != std::string::npos && line.find("cycles") != std::string::npos)
+      lost += std::stoull(line.substr(digits));
+  }
+  return lost;
+}
+
+TEST(IoDelivery, ARemovedProcsUndeliveredCyclesAreLogged) {
+  struct Case {
+    const char* what;
+    int cycles;
+    std::uint64_t lost;
+  };
+  const Case cases[] = {
+      {"waiting in the ring", 5, 5},
+      {"waiting and dropped while the queue was held", int(CycleRing::kSlots) + 10,
+       CycleRing::kSlots + 10},
+  };
+  for (const Case& c : cases) {
+    LogLines log;
+    platform::SerialQueue queue("test.io");
+    auto received = std::make_shared<Received>();
+    IoDelivery delivery;
+    delivery.add(1, queue, recordingBlock(received, queue));
+    delivery.setRunning(1, true);
+    {
+      QueueGate gate(queue);
+      for (int cycle = 0; cycle < c.cycles; ++cycle)
+        delivery.deliver(cycleSamples(cycle, 256, 2).data(), 256, 2);
+      delivery.remove(1);
+    }
+    drainQueue(queue);
+    EXPECT_TRUE(received->take().empty()) << c.what;
+    EXPECT_EQ(log.take(),
+              (std::vector<std::string>{"[mivo-tap] IO proc removed; " + std::to_string(c.lost) +
+                                        " cycles not delivered"}))
+        << c.what;
+  }
+}
+
+// Cycles delivered while another proc comes and goes now and then meet a
+// change in progress: each cycle either reaches the block or is in a line.
+TEST(IoDelivery, EveryCycleIsDeliveredOrLoggedAsLostWhileProcsChange) {
+  LogLines log;
+  platform::SerialQueue queue("test.io");
+  platform::SerialQueue otherQueue("test.io.other");
+  auto received = std::make_shared<Received>();
+  IoDelivery delivery;
+  delivery.add(1, queue, recordingBlock(received, queue));
+  delivery.setRunning(1, true);
+  std::atomic<bool> delivering = true;
+  std::uint64_t delivered = 0;
+  std::thread processing([&] {
+    auto samples = cycleSamples(0, 256, 2);
+    while (delivering) {
+      delivery.deliver(samples.data(), 256, 2);
+      ++delivered;
+    }
+  });
+  for (int change = 0; change < 2000; ++change) {
+    delivery.add(2, otherQueue, [](auto...) {});
+    delivery.remove(2);
+  }
+  delivering = false;
+  processing.join();
+  delivery.remove(1);
+  drainQueue(queue);
+  EXPECT_EQ(received->take().size() + cyclesLoggedLost(log.take()), delivered);
 }
 
 TEST(IoDelivery, TheProcessingThreadNeverAllocates) {
@@ -248,9 +354,9 @@ TEST(IoDelivery, TheProcessingThreadNeverAllocates) {
     counter.begin();
     delivery.deliver(samples.data(), 256, 2);
     counted += counter.end();
-    if (cycle % 100 == 99) queue.sync([] {});  // a queue that keeps up, as the capture's does
+    if (cycle % 100 == 99) drainQueue(queue);  // a queue that keeps up, as the capture's does
   }
-  queue.sync([] {});
+  drainQueue(queue);
   EXPECT_EQ(sum, kCycles);
   EXPECT_EQ(counted, 0);
 }

@@ -55,7 +55,7 @@ class CycleRing {
       std::copy_n(interleaved + first * channels, count, samples_.data() + slot * kSlotSamples);
       AudioTimeStamp pieceTime = time;
       pieceTime.mSampleTime += double(first);
-      slots_[slot] = {count, channels, pieceTime};
+      slots_[slot] = {count, channels, pieceTime, time.mSampleTime};
     }
     head_.store(head + pieces, std::memory_order_release);
     return true;
@@ -81,11 +81,22 @@ class CycleRing {
   // Cycles dropped so far; any thread.
   std::uint64_t droppedCycles() const { return dropped_.load(std::memory_order_relaxed); }
 
+  // Consumer. Cycles pushed and not consumed yet (a long cycle's pieces
+  // count once).
+  std::uint64_t waitingCycles() const {
+    const std::uint64_t head = head_.load(std::memory_order_acquire);
+    std::uint64_t cycles = 0;
+    for (std::uint64_t piece = tail_.load(std::memory_order_relaxed); piece != head; ++piece)
+      if (slots_[piece % kSlots].time.mSampleTime == slots_[piece % kSlots].cycleStart) ++cycles;
+    return cycles;
+  }
+
  private:
   struct Slot {
     std::size_t count = 0;
     std::uint32_t channels = 0;
     AudioTimeStamp time;
+    double cycleStart = 0;  // the sample time of the cycle's first piece
   };
 
   bool drop() {

@@ -25,6 +25,16 @@ class IoDelivery::Handoff {
  public:
   explicit Handoff(IOBlock block) : block_(std::move(block)) {}
 
+  // After the proc's removal and its last drain (the bell's work holds the
+  // handoff too): what never reached the block is told, as the drops of an
+  // episode are, so that every cycle lost has its line.
+  ~Handoff() {
+    const std::uint64_t dropped = ring_.droppedCycles() - (behind_ ? episodeStart_ : droppedSeen_);
+    const std::uint64_t lost = dropped + ring_.waitingCycles();
+    if (lost > 0)
+      platform::logLine("IO proc removed; " + std::to_string(lost) + " cycles not delivered");
+  }
+
   // Processing thread.
   void push(const float* interleaved, std::uint32_t frames, std::uint32_t channels,
             const AudioTimeStamp& now) {
@@ -79,15 +89,29 @@ class IoDelivery::Change {
   explicit Change(IoDelivery& delivery) : delivery_(delivery), lock_(delivery.mutex_) {
     delivery_.changing_.store(true);
     // A cycle already inside takes microseconds; one starting now sees the flag.
-    while (delivery_.delivering_.load()) std::this_thread::yield();
+    waitForCycleInside();
+    wasDelivering_ = std::ranges::any_of(delivery_.procs_, &Proc::running);
   }
-  ~Change() { delivery_.changing_.store(false); }
+  // The cycles that met the change were lost to the procs running before
+  // it; counted once the last of them has left.
+  ~Change() {
+    delivery_.changing_.store(false);
+    waitForCycleInside();
+    const std::uint64_t skipped = delivery_.skipped_.exchange(0);
+    if (skipped > 0 && wasDelivering_)
+      platform::logLine(std::to_string(skipped) + " cycles skipped while the IO procs changed");
+  }
   Change(const Change&) = delete;
   Change& operator=(const Change&) = delete;
 
  private:
+  void waitForCycleInside() {
+    while (delivery_.delivering_.load()) std::this_thread::yield();
+  }
+
   IoDelivery& delivery_;
   std::lock_guard<std::mutex> lock_;
+  bool wasDelivering_ = false;
 };
 
 IoDelivery::~IoDelivery() {
@@ -129,12 +153,15 @@ void IoDelivery::deliver(const float* interleaved, std::uint32_t frameCount,
   now.mSampleTime = sampleTime_;
   sampleTime_ += frameCount;
   delivering_.store(true);
-  if (!changing_.load())
+  if (changing_.load()) {
+    skipped_.fetch_add(1, std::memory_order_relaxed);
+  } else {
     for (const Proc& proc : procs_)
       if (proc.running) {
         proc.handoff->push(interleaved, frameCount, channels, now);
         proc.bell->ring();
       }
+  }
   delivering_.store(false, std::memory_order_release);
 }
 

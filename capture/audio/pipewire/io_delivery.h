@@ -8,7 +8,9 @@
 // stays bounded and the graph never waits for the host.
 //
 // Changes of the procs (add, start, stop, removal) are rare and come from
-// the control side; a cycle that meets one in progress is not delivered.
+// the control side; a cycle that meets one in progress is not delivered,
+// and is counted and logged by the change. A removed proc's cycles that
+// never reached its block are logged when its last drain has ended.
 // Once remove() has returned no drain of that proc starts; one running
 // finishes.
 #pragma once
@@ -59,6 +61,8 @@ class IoDelivery {
   // announced itself in delivering_ and no change is announced in changing_.
   std::atomic<bool> delivering_{false};
   std::atomic<bool> changing_{false};
+  // Cycles that met a change in progress; counted and cleared by the change.
+  std::atomic<std::uint64_t> skipped_{0};
   double sampleTime_ = 0;  // the processing thread's alone
 };
 
