@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -104,7 +105,17 @@ class CaptureStopsOnPipeWire : public ::testing::Test {
     std::lock_guard lock(host.mutex);
     EXPECT_EQ(host.callbacksAfterStop, 0) << "frame callback after mivo_tap_stop returned";
   }
+  // Starts capturing a foreign tone; returns once a frame callback taking
+  // milliseconds is running.
+  void startThenSlowDown(int milliseconds) {
+    player = std::make_unique<mivo::pwtest::ForeignPlayer>(440);
+    ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
+    ASSERT_TRUE(eventually(5s, [&] { return host.frames > 0; }));
+    host.slowMilliseconds = milliseconds;
+    ASSERT_TRUE(eventually(5s, [&] { return host.insideSlowCallback.load(); }));
+  }
   Host host;
+  std::unique_ptr<mivo::pwtest::ForeignPlayer> player;
 };
 
 TEST_F(CaptureStopsOnPipeWire, ASlowHostFollowsADefaultOutputSwitchWithinHalfASecond) {
@@ -158,11 +169,7 @@ TEST_F(CaptureStopsOnPipeWire, TwoHundredCyclesOfStartSwitchStopLeaveDescriptors
 // The first capture's stop waits for a frame callback that takes a second;
 // a capture started meanwhile builds and runs.
 TEST_F(CaptureStopsOnPipeWire, AStartDuringAStopSucceeds) {
-  mivo::pwtest::ForeignPlayer foreign(440);
-  ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
-  ASSERT_TRUE(eventually(5s, [&] { return host.frames > 0; }));
-  host.slowMilliseconds = 1000;
-  ASSERT_TRUE(eventually(5s, [&] { return host.insideSlowCallback.load(); }));
+  ASSERT_NO_FATAL_FAILURE(startThenSlowDown(1000));
   auto stopping = std::async(std::launch::async, [&] { host.stop(); });
   std::this_thread::sleep_for(100ms);
   ASSERT_EQ(stopping.wait_for(0s), std::future_status::timeout) << "the stop did not wait";
@@ -175,11 +182,7 @@ TEST_F(CaptureStopsOnPipeWire, AStartDuringAStopSucceeds) {
 }
 
 TEST_F(CaptureStopsOnPipeWire, TwoThreadsStoppingAtOnceBothReturnAfterTheLastCallback) {
-  mivo::pwtest::ForeignPlayer foreign(440);
-  ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
-  ASSERT_TRUE(eventually(5s, [&] { return host.frames > 0; }));
-  host.slowMilliseconds = 300;
-  ASSERT_TRUE(eventually(5s, [&] { return host.insideSlowCallback.load(); }));
+  ASSERT_NO_FATAL_FAILURE(startThenSlowDown(300));
   auto first = std::async(std::launch::async, [&] { return host.stop(); });
   auto second = std::async(std::launch::async, [&] { return host.stop(); });
   Clock::time_point returned[] = {first.get(), second.get()};
