@@ -103,18 +103,27 @@ bool CoreSession::awaitsRemoval(const CaptureStream* stream) const {
   });
 }
 
-// A stream knows its node's id before the node's global reaches our
-// registry, and the server ignores a removal asked for that early (seen:
-// such nodes stayed for good). Every node of ours has a media class.
+// Every node of ours has a media class.
 bool CoreSession::isInRegistry(std::uint32_t node) const {
   return node != 0 && !graph_->mediaClass(node).empty();
 }
 
+// Removal is asked as soon as the node's id is known. A stream knows that id
+// before the node's global reaches our registry, and the server ignores a
+// removal asked that early (seen: such nodes stayed for good), so a node
+// asked for before it was in the registry is asked for again once it is.
 void CoreSession::askRetiredNodesToGo() {
   if (!alive_) return;
-  for (RetiredStream& retired : retired_)
-    if (!retired.removalAsked && isInRegistry(retired.stream->nodeId()))
+  for (RetiredStream& retired : retired_) {
+    const std::uint32_t node = retired.stream->nodeId();
+    if (!retired.removalAsked) {
+      retired.askedBeforeRegistry = !isInRegistry(node);
       retired.removalAsked = retired.stream->requestRemoval(registry());
+    } else if (retired.askedBeforeRegistry && isInRegistry(node)) {
+      retired.askedBeforeRegistry = false;
+      retired.stream->requestRemoval(registry());
+    }
+  }
 }
 
 // A stream learns its node's id with no event of its own to tell us (its

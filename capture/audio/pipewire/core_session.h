@@ -141,6 +141,7 @@ class CoreSession final : ServerEvents {
   struct RetiredStream {
     std::unique_ptr<CaptureStream> stream;
     bool removalAsked = false;
+    bool askedBeforeRegistry = false;
   };
   std::vector<RetiredStream> retired_;
   std::unique_ptr<LoopTimer> sweepTimer_;
