@@ -694,14 +694,16 @@ TEST_F(CaptureOnPipeWire, CapturesAForeignToneButNotItsOwnPulsePlayback) {
 }
 
 // The host and a foreign player are each pid 1 of a PID namespace of their
-// own, as sandboxed applications are, and say so to the server.
+// own, as sandboxed applications are, and say so to the server. The player
+// is started outside the host's namespace: an orphan inside it would be the
+// child of its pid 1, the host.
 TEST_F(CaptureOnPipeWire, TellsItselfFromASandboxedProcessWithTheSameLocalPid) {
+  mivo::pwtest::SandboxedPlayer foreign(440);
   auto sandboxedHost = [&] {
     mivo::pwtest::OwnTone own(880);
     ASSERT_TRUE(own.isPlaying());
     mivo::pwtest::OwnPulseTone ownThroughPulse(660);
     ASSERT_TRUE(ownThroughPulse.isPlaying());
-    mivo::pwtest::SandboxedPlayer foreign(440);
     ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
     expectForeignOnceAndOwnNever("A");
     host.stop();

@@ -19,21 +19,30 @@ struct pa_simple;
 
 namespace mivo::pwtest {
 
+// Where a started process sits in the process tree: below this process,
+// so part of the host's application whatever it runs, or outside it (its
+// parent gone), as another application's process.
+enum class Lineage { child, stranger };
+
 // Another process, started with argv, stopped (stopSignal) on destruction.
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& argv, int stopSignal = SIGTERM);
+  explicit ChildProcess(const std::vector<std::string>& argv, int stopSignal = SIGTERM,
+                        Lineage lineage = Lineage::child);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   pid_t pid() const { return pid_; }
 
  private:
+  void startStranger(const std::vector<char*>& arguments);
+
   pid_t pid_ = -1;
   int stopSignal_;
+  int exitDescriptor_ = -1;  // a stranger's pidfd, readable once it ended
 };
 
-// A tone played by another process (tone_player): amplitude 0.5 on every
+// A tone played by another application's process (tone_player): amplitude 0.5 on every
 // channel of a stereo stream, or on the channels toneChannels lists of a
 // stream whose channels layout lists ("FL,FR,FC,LFE,RL,RR").
 class ForeignPlayer : public ChildProcess {
@@ -42,7 +51,7 @@ class ForeignPlayer : public ChildProcess {
                          const std::string& toneChannels = "");
 };
 
-// A tone like ForeignPlayer's, played by pid 1 of a PID namespace of its
+// A tone like ForeignPlayer's, played by another application's pid 1 of a PID namespace of its
 // own (unshare --pid --fork --mount-proc), the way a sandbox numbers an
 // application's processes.
 class SandboxedPlayer : public ChildProcess {
@@ -57,7 +66,7 @@ class EffectsFilter : public ChildProcess {
   explicit EffectsFilter(const std::string& name);
 };
 
-// A JACK client under pw-jack playing a tone of amplitude 0.5 into every
+// Another application's JACK client under pw-jack playing a tone of amplitude 0.5 into every
 // input port whose JACK name matches pattern.
 class JackPlayer : public ChildProcess {
  public:
