@@ -26,7 +26,8 @@ HostApplication::HostApplication(const ProcessTable& table, pid_t member)
 
 const std::optional<ProcessEntry>& HostApplication::entry(pid_t pid) const {
   auto found = read_.find(pid);
-  if (found == read_.end()) found = read_.emplace(pid, pid > 0 ? table_.read(pid) : std::nullopt).first;
+  if (found == read_.end())
+    found = read_.emplace(pid, pid > 0 ? table_.read(pid) : std::nullopt).first;
   return found->second;
 }
 

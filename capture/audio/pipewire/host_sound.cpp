@@ -44,8 +44,7 @@ bool HostSound::ownsNative(const NodeOwner& node, const NodeOwner& own) const {
 // runs the program the client names.
 bool HostSound::ownsThroughPulse(const NodeOwner& node) const {
   if (!tableNumbersAsThisProcess_) {
-    return hostIsThisProcess_ && node.pid == host_ &&
-           application_.memberRuns(node.programName);
+    return hostIsThisProcess_ && node.pid == host_ && application_.memberRuns(node.programName);
   }
   return application_.containsRunning(*node.pid, node.programName);
 }
