@@ -1,6 +1,8 @@
 // Which processes and which nodes are the host's, on a process table of our
 // own making, and the proc file system's table on a folder laid out as
 // /proc is.
+#include "audio/pipewire/host_application.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include "audio/pipewire/host_application.h"
 #include "audio/pipewire/host_sound.h"
 #include "audio/pipewire/proc_fs_table.h"
 
@@ -51,8 +52,8 @@ FakeTable desktop() {
   add(250, 220, kPlayer, "paplay");    // a ringtone
   add(255, 220, kShell, "sh");
   add(260, 255, kPlayer, "pw-play");
-  add(270, 240, std::nullopt, "");  // a program that cannot be read
-  add(300, 100, kTone, "tone");     // started from the same shell
+  add(270, 240, std::nullopt, "");   // a program that cannot be read
+  add(300, 100, kTone, "tone");      // started from the same shell
   add(400, 1, kBrowser, "browser");  // the same program, another instance
   table.selfPid = 220;
   return table;
@@ -65,12 +66,11 @@ TEST(HostApplication, IsTheTreeBelowTheOldestAncestorRunningTheSameProgram) {
     pid_t pid;
     bool contained;
   } cases[] = {
-      {220, 220, true},  {220, 200, true},  {220, 210, true},  {220, 230, true},
-      {220, 240, true},  {220, 250, true},  {220, 260, true},  {220, 270, true},
-      {220, 100, false}, {220, 1, false},   {220, 300, false}, {220, 400, false},
-      {220, 999, false},  // gone
-      {250, 250, true},  {250, 220, false},  // a player's application is itself
-      {999, 999, false},                     // a member that is gone
+      {220, 220, true},  {220, 200, true},  {220, 210, true},  {220, 230, true},  {220, 240, true},
+      {220, 250, true},  {220, 260, true},  {220, 270, true},  {220, 100, false}, {220, 1, false},
+      {220, 300, false}, {220, 400, false}, {220, 999, false},  // gone
+      {250, 250, true},  {250, 220, false},                     // a player's application is itself
+      {999, 999, false},                                        // a member that is gone
   };
   for (const auto& c : cases)
     EXPECT_EQ(HostApplication(table, c.member).contains(c.pid), c.contained)
@@ -108,47 +108,41 @@ TEST(HostSound, IsEveryNodeOfTheHostsApplicationAndNoOther) {
   ownConnection.onOwnConnection = true;
   const struct {
     const char* what;
-    pid_t host;           // as the host numbers itself
-    NodeOwner own;        // what the server knows of the host's connection
+    pid_t host;     // as the host numbers itself
+    NodeOwner own;  // what the server knows of the host's connection
     NodeOwner node;
     bool hosts;
   } cases[] = {
-      {"a node on the library's own connection", 220, native(220), ownConnection,
-       true},
+      {"a node on the library's own connection", 220, native(220), ownConnection, true},
       {"the audio service, native", 220, native(220), native(240), true},
       {"a child player, native", 220, native(220), native(260), true},
       {"the foreign tone from the same shell", 220, native(220), native(300), false},
       {"another instance of the program", 220, native(220), native(400), false},
       {"a process that is gone", 220, native(220), native(999), false},
       {"a node whose client is gone", 220, native(220), NodeOwner{}, false},
-      {"the audio service through the pulse server", 220, native(220),
-       pulse(240, "browser"), true},
-      {"a child player through the pulse server", 220, native(220),
-       pulse(250, "paplay"), true},
+      {"the audio service through the pulse server", 220, native(220), pulse(240, "browser"), true},
+      {"a child player through the pulse server", 220, native(220), pulse(250, "paplay"), true},
       {"a reported pid in the tree running another program", 220, native(220),
        pulse(250, "spotify"), false},
-      {"a reported pid whose program cannot be read", 220, native(220),
-       pulse(270, "browser"), false},
-      {"a reported pid outside the tree", 220, native(220), pulse(300, "tone"),
+      {"a reported pid whose program cannot be read", 220, native(220), pulse(270, "browser"),
        false},
+      {"a reported pid outside the tree", 220, native(220), pulse(300, "tone"), false},
       {"a sandboxed stranger reporting the host's pid", 220, native(220),
        pulse(220, "browser", "org.other.App"), false},
-      {"a sandboxed native stranger", 220, native(220),
-       native(240, "org.other.App"), false},
-      {"another process of the host's sandboxed application", 220,
-       native(220, "org.host.App"), native(4711, "org.host.App"), true},
-      {"an unsandboxed process beside a sandboxed host", 220,
-       native(220, "org.host.App"), pulse(220, "browser"), false},
-      {"a host numbered 1 in its namespace: its own pulse stream", 1,
-       native(220), pulse(1, "browser"), true},
-      {"a host numbered 1: a stranger's pid 1 running another program", 1,
-       native(220), pulse(1, "tone"), false},
-      {"a host numbered 1: the server numbers as /proc does", 1, native(220),
-       native(240), true},
-      {"the server numbers unlike /proc: only the host's own pid is known", 220,
-       native(7220), native(240), false},
-      {"the server numbers unlike /proc: the host's own other connection", 220,
-       native(7220), native(7220), true},
+      {"a sandboxed native stranger", 220, native(220), native(240, "org.other.App"), false},
+      {"another process of the host's sandboxed application", 220, native(220, "org.host.App"),
+       native(4711, "org.host.App"), true},
+      {"an unsandboxed process beside a sandboxed host", 220, native(220, "org.host.App"),
+       pulse(220, "browser"), false},
+      {"a host numbered 1 in its namespace: its own pulse stream", 1, native(220),
+       pulse(1, "browser"), true},
+      {"a host numbered 1: a stranger's pid 1 running another program", 1, native(220),
+       pulse(1, "tone"), false},
+      {"a host numbered 1: the server numbers as /proc does", 1, native(220), native(240), true},
+      {"the server numbers unlike /proc: only the host's own pid is known", 220, native(7220),
+       native(240), false},
+      {"the server numbers unlike /proc: the host's own other connection", 220, native(7220),
+       native(7220), true},
   };
   for (const auto& c : cases) {
     HostSound sound(table, c.host, c.host);

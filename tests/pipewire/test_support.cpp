@@ -94,9 +94,12 @@ SandboxedPlayer::SandboxedPlayer(double frequency)
 
 EffectsFilter::EffectsFilter(const std::string& name) : ChildProcess({MIVO_EFFECTS_FILTER, name}) {}
 
-JackPlayer::JackPlayer(double frequency, const std::string& pattern)
+JackPlayer::JackPlayer(double frequency, const std::string& pattern, Lineage lineage)
     : ChildProcess({"pw-jack", MIVO_JACK_TONE, std::to_string(frequency), pattern}, SIGTERM,
-                   Lineage::stranger) {}
+                   lineage) {}
+
+JackEffect::JackEffect(const std::string& name, const std::string& pattern)
+    : ChildProcess({"pw-jack", MIVO_JACK_EFFECT, name, pattern}, SIGTERM, Lineage::stranger) {}
 
 OwnTone::OwnTone(double frequency) : stream_(tone_stream_start(frequency, 0.5f)) {}
 

@@ -66,11 +66,19 @@ class EffectsFilter : public ChildProcess {
   explicit EffectsFilter(const std::string& name);
 };
 
-// Another application's JACK client under pw-jack playing a tone of amplitude 0.5 into every
-// input port whose JACK name matches pattern.
+// A JACK client under pw-jack, another application's unless told, playing a tone of amplitude 0.5
+// into every input port whose JACK name matches pattern.
 class JackPlayer : public ChildProcess {
  public:
-  JackPlayer(double frequency, const std::string& pattern);
+  JackPlayer(double frequency, const std::string& pattern, Lineage lineage = Lineage::stranger);
+};
+
+// Another application's JACK effect under pw-jack (jack_effect): its port
+// NAME:in passed on to NAME:out, which plays into every input port whose
+// JACK name matches pattern.
+class JackEffect : public ChildProcess {
+ public:
+  JackEffect(const std::string& name, const std::string& pattern);
 };
 
 // A tone played by this process on a PipeWire connection of its own.
