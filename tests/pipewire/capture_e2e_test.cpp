@@ -711,6 +711,24 @@ TEST_F(CaptureOnPipeWire, TellsItselfFromASandboxedProcessWithTheSameLocalPid) {
   EXPECT_EQ(runAsSandboxedProcess(sandboxedHost), 0) << "the sandboxed host failed (see above)";
 }
 
+// A stranger in a sandbox of its own plays through the pulse server as pid
+// 1 there, the sandboxed host's local pid too: its stream carries only that
+// pid, beside the program it names, which is not the host's.
+TEST_F(CaptureOnPipeWire, CapturesASandboxedPulseStrangerWithTheHostsLocalPid) {
+  const mivo::pwtest::ToneFile tone(440);
+  mivo::pwtest::ChildProcess foreign(
+      {"unshare", "--pid", "--fork", "--mount-proc", "--kill-child", "paplay", tone.path()},
+      SIGKILL, mivo::pwtest::Lineage::stranger);
+  auto sandboxedHost = [&] {
+    mivo::pwtest::OwnPulseTone own(660);
+    ASSERT_TRUE(own.isPlaying());
+    ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
+    expectForeignOnceAndOwnNever("A");
+    host.stop();
+  };
+  EXPECT_EQ(runAsSandboxedProcess(sandboxedHost), 0) << "the sandboxed host failed (see above)";
+}
+
 TEST(CaptureWithoutServer, StartFailsWithTheTapStageCodeAndLeavesNothing) {
   // The library connects on its first start, to the server this names.
   ASSERT_EQ(setenv("PIPEWIRE_REMOTE", "mivo-no-such-server", 1), 0);

@@ -8,14 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
-#include <numbers>
 #include <span>
 #include <string>
 #include <vector>
@@ -68,8 +64,7 @@ class Captured {
 
 // The streams the pulse server lists: every stream of the graph.
 int streamCount() {
-  return std::atoi(
-      mivo::pwtest::commandOutput("pactl list short sink-inputs | wc -l").c_str());
+  return std::atoi(mivo::pwtest::commandOutput("pactl list short sink-inputs | wc -l").c_str());
 }
 
 // Once the streams play (the host's two tones and both foreign ones, but
@@ -142,36 +137,6 @@ class SameProgramChild {
   bool ready_ = false;
 };
 
-// A 16-bit stereo WAV file of a tone at amplitude 0.5, long enough for a
-// case, for the players that read files.
-std::string toneFile(double frequency) {
-  const std::string path = std::filesystem::temp_directory_path() /
-                           ("mivo-tone-" + std::to_string(getpid()) + "-" +
-                            std::to_string(int(frequency)) + ".wav");
-  constexpr std::uint32_t kFrames = 30 * std::uint32_t(kRate), kBytes = kFrames * 4;
-  std::ofstream file(path, std::ios::binary);
-  auto put = [&](auto value) { file.write(reinterpret_cast<const char*>(&value), sizeof value); };
-  file.write("RIFF", 4);
-  put(std::uint32_t(36 + kBytes));
-  file.write("WAVEfmt ", 8);
-  put(std::uint32_t(16));
-  put(std::uint16_t(1));  // integer samples
-  put(std::uint16_t(2));
-  put(std::uint32_t(kRate));
-  put(std::uint32_t(kRate * 4));
-  put(std::uint16_t(4));
-  put(std::uint16_t(16));
-  file.write("data", 4);
-  put(kBytes);
-  for (std::uint32_t frame = 0; frame < kFrames; ++frame) {
-    const auto sample =
-        std::int16_t(std::lround(16383 * std::sin(2 * std::numbers::pi * frequency * frame / kRate)));
-    put(sample);
-    put(sample);
-  }
-  return path;
-}
-
 class HostApplicationOnPipeWire : public ::testing::Test {
  protected:
   void TearDown() override { mivo_tap_stop(); }
@@ -225,27 +190,24 @@ TEST_F(HostApplicationOnPipeWire, HearsNothingThatItsParentOfTheSameProgramPlays
 // A ringtone played by a player program that the host started, one
 // directly and one through a shell of its own.
 TEST_F(HostApplicationOnPipeWire, HearsNothingThatPlayersItStartedPlay) {
-  const std::string native = toneFile(kHostsNative), throughPulse = toneFile(kHostsThroughPulse);
-  mivo::pwtest::ChildProcess pwPlay({"pw-play", native});
-  mivo::pwtest::ChildProcess paplay({"sh", "-c", "paplay \"$0\"; true", throughPulse}, SIGKILL);
+  const mivo::pwtest::ToneFile native(kHostsNative), throughPulse(kHostsThroughPulse);
+  mivo::pwtest::ChildProcess pwPlay({"pw-play", native.path()});
+  mivo::pwtest::ChildProcess paplay({"sh", "-c", "paplay \"$0\"; true", throughPulse.path()},
+                                    SIGKILL);
   mivo::pwtest::ForeignPlayer foreign(kForeign);
   ASSERT_EQ(captured.start(), MIVO_TAP_OK) << mivo_capture_last_error();
   expectOnlyTheForeignTones(captured);
-  std::filesystem::remove(native);
-  std::filesystem::remove(throughPulse);
 }
 
 // The host plays as a JACK client into another application's JACK effect,
 // which plays into the device: the effect carries the host's sound.
 TEST_F(HostApplicationOnPipeWire, HearsNothingItPlaysThroughAJackEffect) {
   mivo::pwtest::JackEffect effect("mivo-test-effect", "Test output A:playback_F[LR]");
-  ASSERT_TRUE(eventually(10s, [] {
-    return mivo::pwtest::run("pw-link -i | grep -qx 'mivo-test-effect:in'");
-  }));
+  ASSERT_TRUE(eventually(
+      10s, [] { return mivo::pwtest::run("pw-link -i | grep -qx 'mivo-test-effect:in'"); }));
   mivo::pwtest::JackPlayer host(kHostsNative, "mivo-test-effect:in", Lineage::child);
-  ASSERT_TRUE(eventually(10s, [] {
-    return mivo::pwtest::run("pw-link -l | grep -q 'mivo-test-effect:in'");
-  }));
+  ASSERT_TRUE(eventually(
+      10s, [] { return mivo::pwtest::run("pw-link -l | grep -q 'mivo-test-effect:in'"); }));
   mivo::pwtest::OwnPulseTone throughPulse(kHostsThroughPulse);
   mivo::pwtest::ForeignPlayer foreign(kForeign);
   ASSERT_EQ(captured.start(), MIVO_TAP_OK) << mivo_capture_last_error();

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -128,6 +129,34 @@ OwnPulseTone::~OwnPulseTone() {
   if (writer_.joinable()) writer_.join();
   if (stream_ != nullptr) pa_simple_free(stream_);
 }
+
+ToneFile::ToneFile(double frequency)
+    : path_(std::filesystem::temp_directory_path() /
+            ("mivo-tone-" + std::to_string(getpid()) + "-" + std::to_string(frequency) + ".wav")) {
+  constexpr std::uint32_t kRate = 48000, kFrames = 30 * kRate, kBytes = kFrames * 4;
+  std::ofstream file(path_, std::ios::binary);
+  auto put = [&](auto value) { file.write(reinterpret_cast<const char*>(&value), sizeof value); };
+  file.write("RIFF", 4);
+  put(std::uint32_t(36 + kBytes));
+  file.write("WAVEfmt ", 8);
+  put(std::uint32_t(16));
+  put(std::uint16_t(1));  // integer samples
+  put(std::uint16_t(2));
+  put(kRate);
+  put(std::uint32_t(kRate * 4));
+  put(std::uint16_t(4));
+  put(std::uint16_t(16));
+  file.write("data", 4);
+  put(kBytes);
+  const double step = 2 * std::numbers::pi * frequency / kRate;
+  for (std::uint32_t frame = 0; frame < kFrames; ++frame) {
+    const auto sample = std::int16_t(std::lround(16383 * std::sin(step * frame)));
+    put(sample);
+    put(sample);
+  }
+}
+
+ToneFile::~ToneFile() { std::filesystem::remove(path_); }
 
 double toneAmplitude(std::span<const float> samples, double frequency, double sampleRate) {
   if (samples.empty()) return 0;

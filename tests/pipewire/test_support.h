@@ -110,6 +110,20 @@ class OwnPulseTone {
   std::thread writer_;
 };
 
+// A 16-bit stereo WAV file at 48 kHz of a tone at amplitude 0.5, 30 s long,
+// for the players that read files; removed on destruction.
+class ToneFile {
+ public:
+  explicit ToneFile(double frequency);
+  ~ToneFile();
+  ToneFile(const ToneFile&) = delete;
+  ToneFile& operator=(const ToneFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // Amplitude of the frequency's component (Goertzel): a sine of amplitude a
 // at that frequency gives about a.
 double toneAmplitude(std::span<const float> samples, double frequency, double sampleRate);
