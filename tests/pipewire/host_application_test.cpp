@@ -70,7 +70,8 @@ TEST(HostApplication, IsTheTreeBelowTheOldestAncestorRunningTheSameProgram) {
       {220, 250, true},  {220, 260, true},  {220, 270, true},  {220, 100, false}, {220, 1, false},
       {220, 300, false}, {220, 400, false}, {220, 999, false},  // gone
       {250, 250, true},  {250, 220, false},                     // a player's application is itself
-      {999, 999, false},                                        // a member that is gone
+      {270, 270, true},  {270, 240, false},  // a member whose program cannot be read
+      {999, 999, false},                     // a member that is gone
   };
   for (const auto& c : cases)
     EXPECT_EQ(HostApplication(table, c.member).contains(c.pid), c.contained)

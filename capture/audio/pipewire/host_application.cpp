@@ -14,9 +14,10 @@ constexpr std::size_t kMaxDepth = 4096;
 HostApplication::HostApplication(const ProcessTable& table, pid_t member)
     : table_(table), member_(member) {
   const auto& own = entry(member);
-  if (!own || !own->program) return;
+  if (!own) return;
   root_ = member;
-  for (std::size_t depth = 0; depth < kMaxDepth; ++depth) {
+  // A program that cannot be read is compared with none.
+  for (std::size_t depth = 0; own->program && depth < kMaxDepth; ++depth) {
     const auto& current = entry(root_);
     const auto& parent = entry(current->parent);
     if (current->parent <= 1 || !parent || parent->program != own->program) break;
