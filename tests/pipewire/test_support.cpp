@@ -100,7 +100,8 @@ JackPlayer::JackPlayer(double frequency, const std::string& pattern, Lineage lin
                    lineage) {}
 
 JackEffect::JackEffect(const std::string& name, const std::string& pattern)
-    : ChildProcess({"pw-jack", MIVO_JACK_EFFECT, name, pattern}, SIGTERM, Lineage::stranger) {}
+    : ChildProcess({"pw-jack", MIVO_JACK_TONE, "--effect", name, pattern}, SIGTERM,
+                   Lineage::stranger) {}
 
 OwnTone::OwnTone(double frequency) : stream_(tone_stream_start(frequency, 0.5f)) {}
 

@@ -73,7 +73,7 @@ class JackPlayer : public ChildProcess {
   JackPlayer(double frequency, const std::string& pattern, Lineage lineage = Lineage::stranger);
 };
 
-// Another application's JACK effect under pw-jack (jack_effect): its port
+// Another application's JACK effect under pw-jack (jack_tone --effect): its port
 // NAME:in passed on to NAME:out, which plays into every input port whose
 // JACK name matches pattern.
 class JackEffect : public ChildProcess {
