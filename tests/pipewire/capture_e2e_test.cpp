@@ -703,14 +703,34 @@ TEST_F(CaptureOnPipeWire, CapturesAForeignToneButNotItsOwnPulsePlayback) {
 }
 
 // The host and a foreign player are each pid 1 of a PID namespace of their
-// own, as sandboxed applications are, and say so to the server.
+// own, as sandboxed applications are, and say so to the server. The player
+// is started outside the host's namespace: an orphan inside it would be the
+// child of its pid 1, the host.
 TEST_F(CaptureOnPipeWire, TellsItselfFromASandboxedProcessWithTheSameLocalPid) {
+  mivo::pwtest::SandboxedPlayer foreign(440);
   auto sandboxedHost = [&] {
     mivo::pwtest::OwnTone own(880);
     ASSERT_TRUE(own.isPlaying());
     mivo::pwtest::OwnPulseTone ownThroughPulse(660);
     ASSERT_TRUE(ownThroughPulse.isPlaying());
-    mivo::pwtest::SandboxedPlayer foreign(440);
+    ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
+    expectForeignOnceAndOwnNever("A");
+    host.stop();
+  };
+  EXPECT_EQ(runAsSandboxedProcess(sandboxedHost), 0) << "the sandboxed host failed (see above)";
+}
+
+// A stranger in a sandbox of its own plays through the pulse server as pid
+// 1 there, the sandboxed host's local pid too: its stream carries only that
+// pid, beside the program it names, which is not the host's.
+TEST_F(CaptureOnPipeWire, CapturesASandboxedPulseStrangerWithTheHostsLocalPid) {
+  const mivo::pwtest::ToneFile tone(440);
+  mivo::pwtest::ChildProcess foreign(
+      {"unshare", "--pid", "--fork", "--mount-proc", "--kill-child", "paplay", tone.path()},
+      SIGKILL, mivo::pwtest::Lineage::stranger);
+  auto sandboxedHost = [&] {
+    mivo::pwtest::OwnPulseTone own(660);
+    ASSERT_TRUE(own.isPlaying());
     ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
     expectForeignOnceAndOwnNever("A");
     host.stop();

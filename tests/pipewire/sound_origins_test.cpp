@@ -33,6 +33,7 @@ struct Case {
   std::vector<NodeSpec> nodes;
   std::vector<LinkSpec> links;
   std::set<std::string> origins;
+  std::set<std::string> hosts = {};  // the host's nodes
 };
 
 constexpr std::uint32_t kCaptureNode = 1;
@@ -85,7 +86,10 @@ std::set<std::string> originsOf(const Case& c) {
               {PW_KEY_LINK_INPUT_NODE, fields[2].c_str()},
               {PW_KEY_LINK_INPUT_PORT, fields[3].c_str()}});
   }
-  SoundOrigins origins(graph, kCaptureNode);
+  std::set<std::uint32_t> hostIds;
+  for (const std::string& name : c.hosts) hostIds.insert(idOf(name.c_str()));
+  SoundOrigins origins(graph, kCaptureNode,
+                       [&](std::uint32_t node) { return hostIds.contains(node); });
   std::set<std::string> names;
   for (const NodeSpec& node : c.nodes)
     if (origins.isOrigin(idOf(node.name))) names.insert(node.name);
@@ -194,6 +198,30 @@ TEST(SoundOrigins, CapturesEachSoundWhereItStartsAndNoRelayOfItAgain) {
        {{"A", kSink}, {"f1", ""}, {"f2", ""}},
        {{"f1", "f2"}, {"f2", "f1"}, {"f2", "A"}},
        {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(originsOf(c), c.origins) << c.what;
+}
+
+// What a relay plays holds the host's sound when a host node feeds it
+// without a sink between them; the relay is then not captured, and what
+// starts behind it is, where it starts.
+TEST(SoundOrigins, CapturesNoRelayThatCarriesTheHostsSound) {
+  const Case cases[] = {
+      {"the host's JACK client through an effect",
+       {{"A", kSink}, {"app", kPlayback}, {"host", ""}, {"effect", ""}},
+       {{"app", "A"}, {"host", "effect"}, {"effect", "A"}},
+       {"app"},
+       {"host"}},
+      {"the host's filter and a microphone through an effect",
+       {{"A", kSink}, {"mic", kSource}, {"host", ""}, {"effect", ""}},
+       {{"mic", "effect"}, {"host", "effect"}, {"effect", "A"}},
+       {"mic"},
+       {"host"}},
+      {"the host's JACK client through two effects",
+       {{"A", kSink}, {"host", ""}, {"eq", ""}, {"limiter", ""}},
+       {{"host", "eq"}, {"eq", "limiter"}, {"limiter", "A"}},
+       {},
+       {"host"}},
   };
   for (const Case& c : cases) EXPECT_EQ(originsOf(c), c.origins) << c.what;
 }

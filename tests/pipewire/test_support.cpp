@@ -1,14 +1,18 @@
 #include "test_support.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -27,36 +31,77 @@ extern char** environ;
 
 namespace mivo::pwtest {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, int stopSignal)
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, int stopSignal, Lineage lineage)
     : stopSignal_(stopSignal) {
   std::vector<char*> arguments;
   for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
   arguments.push_back(nullptr);
-  if (posix_spawnp(&pid_, arguments[0], nullptr, nullptr, arguments.data(), environ) != 0)
-    throw std::runtime_error("could not start " + argv.front());
+  if (lineage == Lineage::stranger) {
+    startStranger(arguments);
+  } else if (posix_spawnp(&pid_, arguments[0], nullptr, nullptr, arguments.data(), environ) != 0) {
+    pid_ = -1;
+  }
+  if (pid_ <= 0) throw std::runtime_error("could not start " + argv.front());
+}
+
+// A shell starts the process in the background, tells its pid on
+// descriptor 3 and exits, so that the process is left without its parent.
+void ChildProcess::startStranger(const std::vector<char*>& arguments) {
+  int pipe[2];
+  if (::pipe2(pipe, O_CLOEXEC) != 0) return;
+  std::vector<char*> shell{const_cast<char*>("sh"), const_cast<char*>("-c"),
+                           const_cast<char*>("\"$@\" 3>&- & echo $! >&3"), const_cast<char*>("sh")};
+  shell.insert(shell.end(), arguments.begin(), arguments.end());
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe[1], 3);
+  pid_t shellPid = -1;
+  const int spawned = posix_spawnp(&shellPid, "sh", &actions, nullptr, shell.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe[1]);
+  if (spawned == 0) {
+    int status = 0;
+    waitpid(shellPid, &status, 0);
+    char text[32] = {};
+    if (::read(pipe[0], text, sizeof text - 1) > 0) pid_ = std::atoi(text);
+  }
+  close(pipe[0]);
+  if (pid_ > 0) exitDescriptor_ = int(syscall(SYS_pidfd_open, pid_, 0));
 }
 
 ChildProcess::~ChildProcess() {
   kill(pid_, stopSignal_);
-  int status = 0;
-  waitpid(pid_, &status, 0);
+  if (exitDescriptor_ < 0) {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    return;
+  }
+  pollfd ended{exitDescriptor_, POLLIN, 0};
+  poll(&ended, 1, 10000);
+  close(exitDescriptor_);
 }
 
 ForeignPlayer::ForeignPlayer(double frequency, const std::string& layout,
                              const std::string& toneChannels)
     : ChildProcess({MIVO_TONE_PLAYER, std::to_string(frequency), "0", "0", "0.5", layout,
-                    toneChannels.empty() ? layout : toneChannels}) {}
+                    toneChannels.empty() ? layout : toneChannels},
+                   SIGTERM, Lineage::stranger) {}
 
 // unshare waits through SIGTERM; killed, it takes its child along.
 SandboxedPlayer::SandboxedPlayer(double frequency)
     : ChildProcess({"unshare", "--pid", "--fork", "--mount-proc", "--kill-child", MIVO_TONE_PLAYER,
                     std::to_string(frequency), "0"},
-                   SIGKILL) {}
+                   SIGKILL, Lineage::stranger) {}
 
 EffectsFilter::EffectsFilter(const std::string& name) : ChildProcess({MIVO_EFFECTS_FILTER, name}) {}
 
-JackPlayer::JackPlayer(double frequency, const std::string& pattern)
-    : ChildProcess({"pw-jack", MIVO_JACK_TONE, std::to_string(frequency), pattern}) {}
+JackPlayer::JackPlayer(double frequency, const std::string& pattern, Lineage lineage)
+    : ChildProcess({"pw-jack", MIVO_JACK_TONE, std::to_string(frequency), pattern}, SIGTERM,
+                   lineage) {}
+
+JackEffect::JackEffect(const std::string& name, const std::string& pattern)
+    : ChildProcess({"pw-jack", MIVO_JACK_TONE, "--effect", name, pattern}, SIGTERM,
+                   Lineage::stranger) {}
 
 OwnTone::OwnTone(double frequency) : stream_(tone_stream_start(frequency, 0.5f)) {}
 
@@ -85,6 +130,34 @@ OwnPulseTone::~OwnPulseTone() {
   if (writer_.joinable()) writer_.join();
   if (stream_ != nullptr) pa_simple_free(stream_);
 }
+
+ToneFile::ToneFile(double frequency)
+    : path_(std::filesystem::temp_directory_path() /
+            ("mivo-tone-" + std::to_string(getpid()) + "-" + std::to_string(frequency) + ".wav")) {
+  constexpr std::uint32_t kRate = 48000, kFrames = 30 * kRate, kBytes = kFrames * 4;
+  std::ofstream file(path_, std::ios::binary);
+  auto put = [&](auto value) { file.write(reinterpret_cast<const char*>(&value), sizeof value); };
+  file.write("RIFF", 4);
+  put(std::uint32_t(36 + kBytes));
+  file.write("WAVEfmt ", 8);
+  put(std::uint32_t(16));
+  put(std::uint16_t(1));  // integer samples
+  put(std::uint16_t(2));
+  put(kRate);
+  put(std::uint32_t(kRate * 4));
+  put(std::uint16_t(4));
+  put(std::uint16_t(16));
+  file.write("data", 4);
+  put(kBytes);
+  const double step = 2 * std::numbers::pi * frequency / kRate;
+  for (std::uint32_t frame = 0; frame < kFrames; ++frame) {
+    const auto sample = std::int16_t(std::lround(16383 * std::sin(step * frame)));
+    put(sample);
+    put(sample);
+  }
+}
+
+ToneFile::~ToneFile() { std::filesystem::remove(path_); }
 
 double toneAmplitude(std::span<const float> samples, double frequency, double sampleRate) {
   if (samples.empty()) return 0;

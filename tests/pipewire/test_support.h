@@ -19,21 +19,30 @@ struct pa_simple;
 
 namespace mivo::pwtest {
 
+// Where a started process sits in the process tree: below this process,
+// so part of the host's application whatever it runs, or outside it (its
+// parent gone), as another application's process.
+enum class Lineage { child, stranger };
+
 // Another process, started with argv, stopped (stopSignal) on destruction.
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& argv, int stopSignal = SIGTERM);
+  explicit ChildProcess(const std::vector<std::string>& argv, int stopSignal = SIGTERM,
+                        Lineage lineage = Lineage::child);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   pid_t pid() const { return pid_; }
 
  private:
+  void startStranger(const std::vector<char*>& arguments);
+
   pid_t pid_ = -1;
   int stopSignal_;
+  int exitDescriptor_ = -1;  // a stranger's pidfd, readable once it ended
 };
 
-// A tone played by another process (tone_player): amplitude 0.5 on every
+// A tone played by another application's process (tone_player): amplitude 0.5 on every
 // channel of a stereo stream, or on the channels toneChannels lists of a
 // stream whose channels layout lists ("FL,FR,FC,LFE,RL,RR").
 class ForeignPlayer : public ChildProcess {
@@ -42,7 +51,7 @@ class ForeignPlayer : public ChildProcess {
                          const std::string& toneChannels = "");
 };
 
-// A tone like ForeignPlayer's, played by pid 1 of a PID namespace of its
+// A tone like ForeignPlayer's, played by another application's pid 1 of a PID namespace of its
 // own (unshare --pid --fork --mount-proc), the way a sandbox numbers an
 // application's processes.
 class SandboxedPlayer : public ChildProcess {
@@ -57,11 +66,19 @@ class EffectsFilter : public ChildProcess {
   explicit EffectsFilter(const std::string& name);
 };
 
-// A JACK client under pw-jack playing a tone of amplitude 0.5 into every
-// input port whose JACK name matches pattern.
+// A JACK client under pw-jack, another application's unless told, playing a tone of amplitude 0.5
+// into every input port whose JACK name matches pattern.
 class JackPlayer : public ChildProcess {
  public:
-  JackPlayer(double frequency, const std::string& pattern);
+  JackPlayer(double frequency, const std::string& pattern, Lineage lineage = Lineage::stranger);
+};
+
+// Another application's JACK effect under pw-jack (jack_tone --effect): its port
+// NAME:in passed on to NAME:out, which plays into every input port whose
+// JACK name matches pattern.
+class JackEffect : public ChildProcess {
+ public:
+  JackEffect(const std::string& name, const std::string& pattern);
 };
 
 // A tone played by this process on a PipeWire connection of its own.
@@ -91,6 +108,20 @@ class OwnPulseTone {
   pa_simple* stream_ = nullptr;
   std::atomic<bool> stopping_ = false;
   std::thread writer_;
+};
+
+// A 16-bit stereo WAV file at 48 kHz of a tone at amplitude 0.5, 30 s long,
+// for the players that read files; removed on destruction.
+class ToneFile {
+ public:
+  explicit ToneFile(double frequency);
+  ~ToneFile();
+  ToneFile(const ToneFile&) = delete;
+  ToneFile& operator=(const ToneFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
 };
 
 // Amplitude of the frequency's component (Goertzel): a sine of amplitude a

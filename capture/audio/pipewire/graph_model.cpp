@@ -1,7 +1,5 @@
 #include "audio/pipewire/graph_model.h"
 
-#include <unistd.h>
-
 #include <charconv>
 #include <cstring>
 
@@ -54,6 +52,7 @@ struct GraphModel::Bound {
   bool hasInfo = false;
   // What the client says of its process, numbered in its own PID namespace.
   std::optional<pid_t> reportedPid;
+  std::string programName;  // the file name of the program it runs
   // A client's credentials as the server read them from its socket.
   std::optional<pid_t> serverPid;
   std::string sandboxAppId;
@@ -80,6 +79,7 @@ struct GraphModel::Bound {
     if ((info->change_mask & PW_NODE_CHANGE_MASK_PROPS) == 0) return;
     auto* self = static_cast<Bound*>(data);
     self->update(self->reportedPid, pidIn(info->props, PW_KEY_APP_PROCESS_ID));
+    self->update(self->programName, text(info->props, PW_KEY_APP_PROCESS_BINARY));
     self->update(self->node->linkGroup, text(info->props, PW_KEY_NODE_LINK_GROUP));
     self->update(self->node->readsSinkMonitor,
                  text(info->props, PW_KEY_STREAM_CAPTURE_SINK) == "true");
@@ -110,6 +110,7 @@ struct GraphModel::Bound {
     if ((info->change_mask & PW_CLIENT_CHANGE_MASK_PROPS) == 0) return;
     auto* self = static_cast<Bound*>(data);
     self->update(self->reportedPid, pidIn(info->props, PW_KEY_APP_PROCESS_ID));
+    self->update(self->programName, text(info->props, PW_KEY_APP_PROCESS_BINARY));
     self->update(self->serverPid, pidIn(info->props, PW_KEY_SEC_PID));
     self->update(self->sandboxAppId, text(info->props, kSandboxAppIdKey));
     self->update(self->speaksForPulseClients,
@@ -281,37 +282,52 @@ std::optional<std::uint32_t> GraphModel::ownClientId() const {
   return id;
 }
 
-// Whose sound a node is, by what the server knows of its connection. A
-// native client is the process whose credentials the server read from its
-// socket (pipewire.sec.pid, numbered in the server's PID namespace); what a
-// client reports of itself is numbered in its own namespace, and in a
-// sandbox a foreign process may report this process's local pid. This
-// process is the one the server read for the library's own connection, and
-// every node made on that connection is its own.
+// Whose a node is, by what the server knows of its connection. A native
+// client is the process whose credentials the server read from its socket
+// (pipewire.sec.pid, numbered in the server's PID namespace); what a client
+// reports of itself is numbered in its own namespace, and in a sandbox a
+// foreign process may report this process's local pid. Every node made on
+// the library's own connection is this process's.
 // A stream made through the pulse server belongs to a connection of that
 // server, which reads its pulse client's credentials only to tell a
 // sandbox and publishes no more than the sandbox's application id: such a
-// stream is known by the pid its pulse client reported, in that sandbox.
-std::optional<bool> GraphModel::belongsTo(std::uint32_t nodeId, pid_t process) const {
+// stream is known by the pid and program its pulse client reported.
+std::optional<NodeOwner> GraphModel::owner(std::uint32_t nodeId) const {
   const Node* found = node(nodeId);
   auto own = ownClientId();
   if (found == nullptr || !own) return std::nullopt;
-  const bool thisProcess = process == getpid();
-  if (found->clientId == *own) return thisProcess;
+  NodeOwner owner;
+  if (found->clientId == *own) {
+    owner.onOwnConnection = true;
+    return owner;
+  }
+  // A node whose client has gone (an object left to linger) is no one's.
+  if (!clients_.contains(found->clientId)) return owner;
   const Bound* client = clientInfo(found->clientId);
-  const Bound* ownClient = clientInfo(*own);
-  if (client == nullptr || ownClient == nullptr) return std::nullopt;
+  if (client == nullptr) return std::nullopt;
+  owner.sandboxAppId = client->sandboxAppId;
+  owner.programName = client->programName;
   if (client->speaksForPulseClients) {
     if (!found->bound || !found->bound->hasInfo) return std::nullopt;
-    auto reported = found->bound->reportedPid ? found->bound->reportedPid : client->reportedPid;
-    return reported == process && client->sandboxAppId == ownClient->sandboxAppId;
+    owner.throughPulseServer = true;
+    owner.pid = found->bound->reportedPid ? found->bound->reportedPid : client->reportedPid;
+    if (!found->bound->programName.empty()) owner.programName = found->bound->programName;
+    return owner;
   }
   // A server that cannot read credentials leaves only what clients report.
-  auto serverPid = [](const Bound& bound) {
-    return bound.serverPid ? bound.serverPid : bound.reportedPid;
-  };
-  auto wanted = thisProcess ? serverPid(*ownClient) : std::optional<pid_t>(process);
-  return wanted && serverPid(*client) == wanted;
+  owner.pid = client->serverPid ? client->serverPid : client->reportedPid;
+  return owner;
+}
+
+std::optional<NodeOwner> GraphModel::ownConnection() const {
+  auto own = ownClientId();
+  const Bound* client = own ? clientInfo(*own) : nullptr;
+  if (client == nullptr) return std::nullopt;
+  NodeOwner owner;
+  owner.onOwnConnection = true;
+  owner.pid = client->serverPid ? client->serverPid : client->reportedPid;
+  owner.sandboxAppId = client->sandboxAppId;
+  return owner;
 }
 
 std::vector<PortInfo> GraphModel::ports(std::uint32_t nodeId, bool outputs) const {

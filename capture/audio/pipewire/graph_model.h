@@ -30,6 +30,20 @@ struct PortInfo {
   std::string channel;  // "FL", "FR", "MONO", ...; empty for a JACK port
 };
 
+// What the server knows of whose a node is.
+struct NodeOwner {
+  bool onOwnConnection = false;  // made on the library's own connection
+  // Made by the pulse server for one of its clients.
+  bool throughPulseServer = false;
+  // A native client's process as the server read it from the socket,
+  // numbered in the server's PID namespace (what the client reports, from a
+  // server that cannot read credentials); a pulse client's, as it reported
+  // it, numbered in its own namespace. None for a node whose client is gone.
+  std::optional<pid_t> pid;
+  std::string programName;   // the program the client names, "" when none
+  std::string sandboxAppId;  // the sandboxed application's id, "" when none
+};
+
 struct LinkInfo {
   std::uint32_t outputNode = 0;
   std::uint32_t outputPort = 0;
@@ -61,10 +75,11 @@ class GraphModel {
   const std::string& linkGroup(std::uint32_t nodeId) const;
   // A capture stream that reads a sink's monitor (stream.capture.sink).
   bool readsSinkMonitor(std::uint32_t nodeId) const;
-  // Whether a node plays the sound of the process with this pid (as this
-  // process numbers them), by what the server knows of the node's
-  // connection; nullopt while that is not known yet. See graph_model.cpp.
-  std::optional<bool> belongsTo(std::uint32_t nodeId, pid_t process) const;
+  // Whose a node is, by what the server knows of its connection; nullopt
+  // while that is not known yet. See graph_model.cpp.
+  std::optional<NodeOwner> owner(std::uint32_t nodeId) const;
+  // The same of the library's own connection: this process.
+  std::optional<NodeOwner> ownConnection() const;
   // The channel positions of a playback stream's own format (what its
   // application plays, before PipeWire converts it to its output's layout);
   // nullopt while unknown.

@@ -6,6 +6,8 @@
 #include <pipewire/pipewire.h>
 
 #include "audio/pipewire/graph_model.h"
+#include "audio/pipewire/host_sound.h"
+#include "audio/pipewire/proc_fs_table.h"
 #include "audio/pipewire/sound_origins.h"
 
 namespace mivo::audio::pipewire {
@@ -67,10 +69,15 @@ std::map<ProcessTapLinks::PortPair, std::uint32_t> ProcessTapLinks::wantedLinks(
   if (target_ == 0) return wanted;
   std::map<std::string, std::uint32_t> inputs;  // channel -> our input port
   for (const auto& input : graph.ports(target_, false)) inputs.emplace(input.channel, input.id);
-  SoundOrigins origins(graph, target_);
+  // The processes are read afresh at each graph change, and once in it.
+  const ProcFsTable processes;
+  std::vector<HostSound> hosts;
+  for (pid_t process : excluded_) hosts.emplace_back(processes, process);
+  auto foreign = [&](std::uint32_t node) { return isForeign(graph, hosts, node); };
+  SoundOrigins origins(graph, target_, [&](std::uint32_t node) { return !foreign(node); });
   const auto& feeds = origins.sinkChannelsFed();
   for (std::uint32_t node : graph.nodeIds()) {
-    if (!origins.isOrigin(node) || !isForeign(graph, node)) continue;
+    if (!origins.isOrigin(node) || !foreign(node)) continue;
     auto own = graph.ownChannels(node);
     for (const auto& output : graph.ports(node, true)) {
       std::vector<std::string> channels;
@@ -93,10 +100,13 @@ std::map<ProcessTapLinks::PortPair, std::uint32_t> ProcessTapLinks::wantedLinks(
 }
 
 // Not knowing whose a node is yet, it is left until its info is in.
-bool ProcessTapLinks::isForeign(const GraphModel& graph, std::uint32_t node) const {
-  for (pid_t process : excluded_) {
-    auto belongs = graph.belongsTo(node, process);
-    if (!belongs || *belongs) return false;
+bool ProcessTapLinks::isForeign(const GraphModel& graph, const std::vector<HostSound>& hosts,
+                                std::uint32_t node) {
+  const auto owner = graph.owner(node);
+  const auto own = graph.ownConnection();
+  for (const HostSound& host : hosts) {
+    auto owns = host.owns(owner, own);
+    if (!owns || *owns) return false;
   }
   return true;
 }

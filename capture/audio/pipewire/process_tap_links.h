@@ -1,5 +1,6 @@
 // A process tap: the links from every node where a sound starts that is not
-// of an excluded process into one capture node. The streams keep their own links, so the
+// of an excluded process's application (see HostSound) into one capture
+// node. The streams keep their own links, so the
 // audio still plays where it played; PipeWire sums what arrives at an input
 // port, sample-aligned, in the same cycle.
 #pragma once
@@ -17,6 +18,7 @@ struct pw_core;
 namespace mivo::audio::pipewire {
 
 class GraphModel;
+class HostSound;
 
 class ProcessTapLinks {
  public:
@@ -39,7 +41,8 @@ class ProcessTapLinks {
   using PortPair = std::pair<std::uint32_t, std::uint32_t>;  // output port, input port
 
   std::map<PortPair, std::uint32_t> wantedLinks(const GraphModel& graph) const;
-  bool isForeign(const GraphModel& graph, std::uint32_t node) const;
+  static bool isForeign(const GraphModel& graph, const std::vector<HostSound>& hosts,
+                        std::uint32_t node);
   void createLink(const PortPair& ports, std::uint32_t streamNodeId);
 
   pw_core* core_;

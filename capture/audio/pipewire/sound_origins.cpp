@@ -20,8 +20,9 @@ bool isCaptureStreamClass(const std::string& mediaClass) {
 
 }  // namespace
 
-SoundOrigins::SoundOrigins(const GraphModel& graph, std::uint32_t captureNode)
-    : graph_(graph), captureNode_(captureNode) {
+SoundOrigins::SoundOrigins(const GraphModel& graph, std::uint32_t captureNode,
+                           std::function<bool(std::uint32_t)> isHosts)
+    : graph_(graph), captureNode_(captureNode), isHosts_(std::move(isHosts)) {
   for (const auto& [id, link] : graph.links()) {
     if (link.inputNode == captureNode || link.outputNode == captureNode) continue;
     if (link.outputNode != link.inputNode) linkedFrom_[link.inputNode].insert(link.outputNode);
@@ -33,6 +34,7 @@ SoundOrigins::SoundOrigins(const GraphModel& graph, std::uint32_t captureNode)
   for (std::uint32_t node : graph.nodeIds())
     if (const std::string& group = graph.linkGroup(node); !group.empty())
       groups_[group].push_back(node);
+  findOrigins();
 }
 
 // A playback stream by its class, or any other node whose outputs feed a
@@ -86,30 +88,47 @@ std::vector<std::uint32_t> SoundOrigins::feeders(std::uint32_t node) const {
   return result;
 }
 
-// Whether sound reaches a relay through this node that no node that plays
-// takes in on its own. What is in a sink was played into it, by nodes that
-// are judged themselves; a node that plays is captured at itself if its
-// sound starts there; anything else that is not a relay (a microphone) is
-// where a new sound starts.
-bool SoundOrigins::carriesUncapturedSound(std::uint32_t node,
-                                          std::set<std::uint32_t>& visited) const {
-  if (graph_.isSink(node) || !visited.insert(node).second) return false;
-  if (plays(node)) return false;
-  return !isRelay(node) || anyFeederCarriesUncapturedSound(node, visited);
+// What is in a sink was played into it, by nodes that are judged
+// themselves; a node that plays is captured at itself if its sound starts
+// there; anything else that is not a relay (a microphone) is where a new
+// sound starts. A node of the host's is the host's sound, whatever it is.
+void SoundOrigins::walkUpstream(std::uint32_t node, std::set<std::uint32_t>& visited,
+                                Upstream& found) const {
+  if (graph_.isSink(node) || !visited.insert(node).second) return;
+  if (isHosts_ && isHosts_(node)) {
+    found.hostSound = true;
+    return;
+  }
+  if (plays(node)) return;
+  if (!isRelay(node)) {
+    found.uncapturedStarts.insert(node);
+    return;
+  }
+  for (std::uint32_t feeder : feeders(node)) walkUpstream(feeder, visited, found);
 }
 
-bool SoundOrigins::anyFeederCarriesUncapturedSound(std::uint32_t node,
-                                                   std::set<std::uint32_t>& visited) const {
-  for (std::uint32_t feeder : feeders(node))
-    if (carriesUncapturedSound(feeder, visited)) return true;
-  return false;
+SoundOrigins::Upstream SoundOrigins::upstreamOf(std::uint32_t relay) const {
+  Upstream found;
+  std::set<std::uint32_t> visited{relay};
+  for (std::uint32_t feeder : feeders(relay)) walkUpstream(feeder, visited, found);
+  return found;
 }
 
-bool SoundOrigins::isOrigin(std::uint32_t node) const {
-  if (!plays(node)) return false;
-  if (!isRelay(node)) return true;
-  std::set<std::uint32_t> visited{node};
-  return anyFeederCarriesUncapturedSound(node, visited);
+void SoundOrigins::findOrigins() {
+  for (std::uint32_t node : graph_.nodeIds()) {
+    if (!plays(node)) continue;
+    if (!isRelay(node)) {
+      origins_.insert(node);
+      continue;
+    }
+    Upstream upstream = upstreamOf(node);
+    if (!upstream.hostSound && !upstream.uncapturedStarts.empty())
+      origins_.insert(node);
+    else if (upstream.hostSound)
+      origins_.insert(upstream.uncapturedStarts.begin(), upstream.uncapturedStarts.end());
+  }
 }
+
+bool SoundOrigins::isOrigin(std::uint32_t node) const { return origins_.contains(node); }
 
 }  // namespace mivo::audio::pipewire

@@ -1,0 +1,51 @@
+#include "audio/pipewire/proc_fs_table.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+
+namespace mivo::audio::pipewire {
+
+namespace {
+
+std::optional<std::string> linkTarget(const std::string& path) {
+  char target[PATH_MAX];
+  const ssize_t length = readlink(path.c_str(), target, sizeof target);
+  if (length <= 0 || std::size_t(length) >= sizeof target) return std::nullopt;
+  return std::string(target, std::size_t(length));
+}
+
+}  // namespace
+
+ProcFsTable::ProcFsTable(std::string root) : root_(std::move(root)) {}
+
+std::optional<ProcessEntry> ProcFsTable::read(pid_t pid) const {
+  const std::string folder = root_ + "/" + std::to_string(pid);
+  std::ifstream statFile(folder + "/stat");
+  const std::string stat{std::istreambuf_iterator<char>(statFile), {}};
+  auto parent = parentInStat(stat);
+  if (!parent) return std::nullopt;
+  ProcessEntry entry;
+  entry.parent = *parent;
+  // stat() follows the link to the program file itself.
+  struct stat program {};
+  if (::stat((folder + "/exe").c_str(), &program) == 0)
+    entry.program = ProgramFile{program.st_dev, program.st_ino};
+  if (auto path = linkTarget(folder + "/exe")) entry.programName = programNameOf(*path);
+  return entry;
+}
+
+std::optional<pid_t> ProcFsTable::self() const {
+  auto target = linkTarget(root_ + "/self");
+  if (!target) return std::nullopt;
+  pid_t pid = 0;
+  auto [end, error] = std::from_chars(target->data(), target->data() + target->size(), pid);
+  if (error != std::errc() || end != target->data() + target->size()) return std::nullopt;
+  return pid;
+}
+
+}  // namespace mivo::audio::pipewire
