@@ -16,8 +16,7 @@ namespace {
 struct Binding {
   const CaptureLibrary* library = nullptr;
   CaptureSession* running = nullptr;
-  std::shared_ptr<std::atomic<uint64_t>> droppedFrames =
-      std::make_shared<std::atomic<uint64_t>>(0);
+  std::shared_ptr<std::atomic<uint64_t>> droppedFrames = std::make_shared<std::atomic<uint64_t>>(0);
 };
 
 Binding& binding(Napi::Env env) { return *env.GetInstanceData<Binding>(); }

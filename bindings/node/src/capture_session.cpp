@@ -119,9 +119,8 @@ void CaptureSession::handle(Napi::Env env, Delivery& delivery) {
     if (!onStopped_.IsEmpty()) onStopped_.Call({});
     return;
   }
-  Napi::Float32Array samples =
-      makeSampleArray(env, std::move(delivery.samples),
-                      static_cast<std::size_t>(delivery.frameCount));
+  Napi::Float32Array samples = makeSampleArray(env, std::move(delivery.samples),
+                                               static_cast<std::size_t>(delivery.frameCount));
   onFrame_.Call({samples, Napi::Number::New(env, delivery.sampleRate)});
 }
 

@@ -9,8 +9,7 @@ void freeSamples(napi_env /*env*/, void* samples, void* /*hint*/) {
   delete[] static_cast<float*>(samples);
 }
 
-Napi::ArrayBuffer adoptOrCopy(Napi::Env env, std::unique_ptr<float[]> samples,
-                              std::size_t bytes) {
+Napi::ArrayBuffer adoptOrCopy(Napi::Env env, std::unique_ptr<float[]> samples, std::size_t bytes) {
   napi_value adopted = nullptr;
   napi_status status =
       napi_create_external_arraybuffer(env, samples.get(), bytes, freeSamples, nullptr, &adopted);
@@ -20,8 +19,7 @@ Napi::ArrayBuffer adoptOrCopy(Napi::Env env, std::unique_ptr<float[]> samples,
   }
   if (status != napi_no_external_buffers_allowed) NAPI_THROW_IF_FAILED(env, status, {});
   Napi::ArrayBuffer copy = Napi::ArrayBuffer::New(env, bytes);
-  std::copy_n(reinterpret_cast<const char*>(samples.get()), bytes,
-              static_cast<char*>(copy.Data()));
+  std::copy_n(reinterpret_cast<const char*>(samples.get()), bytes, static_cast<char*>(copy.Data()));
   return copy;
 }
 

@@ -65,6 +65,8 @@ test('stop() from inside onFrame resolves and no callback follows', async () => 
   let callsAtStop = 0;
   const host = recorder(() => {
     if (stopping || host.frames.length < 10) return;
+    // Frames queue up meanwhile: none of them may reach JavaScript.
+    Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 100);
     callsAtStop = host.frames.length;
     stopping = mivo.stop();
   });
