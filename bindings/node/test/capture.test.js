@@ -3,6 +3,8 @@
 // session (tools/pw-session/pw-session.sh run node --test ...).
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const v8 = require('node:v8');
+const vm = require('node:vm');
 const { test, before, after } = require('node:test');
 const { capture, playTone, sleep, eventually } = require('./support');
 
@@ -48,10 +50,11 @@ test('a foreign tone arrives at its level and rate, in arrays that outlive the c
   assert.ok(frames.every((frame) => frame.rate === 48000));
   assert.ok(Math.abs(host.peakSince(from) - TONE_LEVEL) < 0.05, `peak ${host.peakSince(from)}`);
   // The pitch, from sign changes within each frame: garbled or shared
-  // buffers would not keep it.
+  // buffers would not keep it. Cycles the graph dropped on a busy machine
+  // arrive silent: only frames that carry the tone count.
   let crossings = 0;
   let samples = 0;
-  for (const frame of frames) {
+  for (const frame of frames.filter((f) => f.samples.some((x) => Math.abs(x) > 0.2))) {
     for (let i = 1; i < frame.samples.length; i++) if (frame.samples[i - 1] < 0 !== frame.samples[i] < 0) crossings++;
     samples += frame.samples.length - 1;
   }
@@ -97,23 +100,38 @@ test('a consumer that blocks for 2 s gets a bounded backlog, a drop count, then 
   assert.ok(resumed.length > 0 && host.peakSince(host.frames.indexOf(resumed[0])) > 0.2);
 });
 
-test('100 start/stop cycles leave descriptors, threads and memory flat', async () => {
+test('100 start/stop cycles hold on to no descriptors, threads, memory or callbacks', async () => {
   const mivo = capture();
+  v8.setFlagsFromString('--expose-gc');
+  const gc = vm.runInNewContext('gc');
+  let collected = 0;
+  const released = new FinalizationRegistry(() => collected++);
   const threads = () => Number(/Threads:\s+(\d+)/.exec(fs.readFileSync('/proc/self/status', 'utf8'))[1]);
   const descriptors = () => fs.readdirSync('/proc/self/fd').length;
   const cycles = async (count) => {
     for (let i = 0; i < count; i++) {
-      mivo.start({ onFrame: () => {} });
+      const onFrame = () => {};
+      released.register(onFrame);
+      mivo.start({ onFrame });
       await mivo.stop();
     }
   };
   await cycles(10);
   const before = { descriptors: descriptors(), threads: threads(), rss: process.memoryUsage().rss };
   await cycles(90);
-  assert.equal(descriptors(), before.descriptors);
-  assert.equal(threads(), before.threads);
+  // A leak grows with the cycles. The sound server's connection outlives
+  // each capture and maps and unmaps a few pool files of its own meanwhile,
+  // so allow fewer than one per ten cycles.
+  assert.ok(descriptors() - before.descriptors < 9, `descriptors ${before.descriptors} -> ${descriptors()}`);
+  assert.ok(threads() - before.threads < 9, `threads ${before.threads} -> ${threads()}`);
   const growth = process.memoryUsage().rss - before.rss;
   assert.ok(growth < 8 * 1024 * 1024, `rss grew by ${growth} bytes`);
+  // A session that outlived its stop would still hold its callbacks.
+  for (let i = 0; i < 3; i++) {
+    gc();
+    await sleep(50);
+  }
+  assert.ok(collected >= 90, `${collected} of 100 callbacks collected`);
 });
 
 test('a callback that throws is reported and the capture goes on', async () => {
