@@ -111,7 +111,14 @@ void CaptureSession::deliver(Napi::Env env, Napi::Function /*unused*/, CaptureSe
   std::unique_ptr<Delivery> delivery(raw);
   session->queuedSamples_.fetch_sub(delivery->frameCount, std::memory_order_acq_rel);
   // A null environment: the runtime is discarding the queue at teardown.
-  if (env != nullptr && !session->ended_) session->handle(env, *delivery);
+  if (env == nullptr || session->ended_) return;
+  try {
+    session->handle(env, *delivery);
+  } catch (const Napi::Error&) {
+    // Only the runtime throws here: a worker or process on its way out runs
+    // no more JavaScript, and the delivery goes with it. The host's own
+    // exceptions are caught by the package's callback wrappers.
+  }
 }
 
 void CaptureSession::handle(Napi::Env env, Delivery& delivery) {

@@ -6,6 +6,7 @@ const fs = require('node:fs');
 const v8 = require('node:v8');
 const vm = require('node:vm');
 const { test, before, after } = require('node:test');
+const { Worker } = require('node:worker_threads');
 const { capture, playTone, sleep, eventually } = require('./support');
 
 const TONE_HZ = 440;
@@ -150,4 +151,23 @@ test('a callback that throws is reported and the capture goes on', async () => {
     warnings.map((warning) => [warning.code, warning.message]),
     [1, 2, 3].map((n) => ['MIVO_CALLBACK_THREW', `onFrame threw: frame ${n} refused`]),
   );
+});
+
+test('a worker that ends while capturing takes its capture with it', async () => {
+  const code = `
+    const { parentPort } = require('node:worker_threads');
+    require(${JSON.stringify(require.resolve('./support'))}).capture().start({ onFrame() {} });
+    parentPort.postMessage('capturing');`;
+  // Deliveries still queued when the worker goes must not take the process down.
+  for (let i = 0; i < 3; i++) {
+    const worker = new Worker(code, { eval: true });
+    await new Promise((resolve) => worker.once('message', resolve));
+    await sleep(100);
+    await worker.terminate();
+  }
+  const mivo = capture();
+  const host = recorder();
+  mivo.start({ onFrame: host.onFrame });
+  await eventually(() => host.frames.length > 0, 10000, 'frames');
+  await mivo.stop();
 });
