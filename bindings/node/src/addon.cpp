@@ -41,9 +41,10 @@ Napi::Value start(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
   Binding& state = binding(env);
   const CaptureLibrary& library = loadedLibrary(env);
-  state.droppedFrames = std::make_shared<std::atomic<uint64_t>>(0);
-  state.running = CaptureSession::start(env, library, {info[0].As<Napi::Function>(), info[1]},
-                                        state.droppedFrames);
+  auto droppedFrames = std::make_shared<std::atomic<uint64_t>>(0);
+  state.running =
+      CaptureSession::start(env, library, {info[0].As<Napi::Function>(), info[1]}, droppedFrames);
+  state.droppedFrames = droppedFrames;
   return env.Undefined();
 }
 

@@ -53,7 +53,8 @@ CaptureSession* CaptureSession::start(Napi::Env env, const CaptureLibrary& libra
   if (status != MIVO_TAP_OK) {
     const char* reason = library.lastError();
     Napi::Error error = startError(env, status, reason);
-    session->end();
+    // Nothing of this start runs; a capture registered before is not ours.
+    session->close();
     throw error;
   }
   return session;
@@ -67,9 +68,13 @@ Napi::Promise CaptureSession::stop(Napi::Env env) {
 
 void CaptureSession::end() {
   if (ended_) return;
-  ended_ = true;
   // When it returns no library callback runs any more, so the channel can go.
   library_.stop();
+  close();
+}
+
+void CaptureSession::close() {
+  ended_ = true;
   channel_.Release();
 }
 

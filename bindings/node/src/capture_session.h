@@ -48,6 +48,7 @@ class CaptureSession {
   void queueFrame(const float* samples, int32_t frameCount, int32_t sampleRate);
   void handle(Napi::Env env, Delivery& delivery);
   void end();
+  void close();
 
   const CaptureLibrary& library_;
   Napi::FunctionReference onFrame_;

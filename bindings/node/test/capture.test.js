@@ -135,6 +135,16 @@ test('100 start/stop cycles hold on to no descriptors, threads, memory or callba
   assert.ok(collected >= 90, `${collected} of 100 callbacks collected`);
 });
 
+test('a second start is refused and leaves the running capture alone', async () => {
+  const mivo = capture();
+  const host = recorder();
+  await startHearingTone(mivo, host);
+  assert.throws(() => mivo.start({ onFrame: () => {} }), { code: 1 });
+  const from = host.frames.length;
+  await eventually(() => host.peakSince(from) > 0.2, 5000, 'the tone after the refused start');
+  await mivo.stop();
+});
+
 test('a callback that throws is reported and the capture goes on', async () => {
   const mivo = capture();
   const warnings = [];
