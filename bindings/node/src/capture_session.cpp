@@ -145,7 +145,13 @@ void CaptureSession::onEnvironmentTeardown(void* context) {
 void CaptureSession::onChannelClosed(Napi::Env env, void* /*unused*/, CaptureSession* session) {
   if (session->teardownHookRegistered_)
     napi_remove_env_cleanup_hook(env, &onEnvironmentTeardown, session);
-  if (session->stopped_) session->stopped_->Resolve(env.Undefined());
+  if (session->stopped_) {
+    try {
+      session->stopped_->Resolve(env.Undefined());
+    } catch (const Napi::Error&) {
+      // The worker or process is on its way out: no one is left to await it.
+    }
+  }
   delete session;
 }
 

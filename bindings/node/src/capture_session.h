@@ -47,7 +47,10 @@ class CaptureSession {
   static void onChannelClosed(Napi::Env env, void* unused, CaptureSession* session);
   void queueFrame(const float* samples, int32_t frameCount, int32_t sampleRate);
   void handle(Napi::Env env, Delivery& delivery);
+  // Stops the library's capture, then closes the channel.
   void end();
+  // Closes the channel: what is still queued is discarded, then the session
+  // frees itself.
   void close();
 
   const CaptureLibrary& library_;

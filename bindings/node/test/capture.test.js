@@ -163,17 +163,21 @@ test('a callback that throws is reported and the capture goes on', async () => {
   );
 });
 
-test('a worker that ends while capturing takes its capture with it', async () => {
+test('a worker that ends while capturing or stopping takes its capture with it', async () => {
   const code = `
     const { parentPort } = require('node:worker_threads');
-    require(${JSON.stringify(require.resolve('./support'))}).capture().start({ onFrame() {} });
+    const mivo = require(${JSON.stringify(require.resolve('./support'))}).capture();
+    mivo.start({ onFrame() {} });
+    parentPort.on('message', () => (mivo.stop(), process.exit(0)));
     parentPort.postMessage('capturing');`;
-  // Deliveries still queued when the worker goes must not take the process down.
-  for (let i = 0; i < 3; i++) {
+  // Deliveries still queued, or a stop still pending, when the worker goes
+  // must not take the process down.
+  for (const end of ['terminate', 'stop and exit', 'terminate', 'stop and exit']) {
     const worker = new Worker(code, { eval: true });
     await new Promise((resolve) => worker.once('message', resolve));
     await sleep(100);
-    await worker.terminate();
+    if (end === 'terminate') await worker.terminate();
+    else await new Promise((resolve) => worker.once('exit', resolve).postMessage(end));
   }
   const mivo = capture();
   const host = recorder();

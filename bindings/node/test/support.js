@@ -14,11 +14,13 @@ function capture() {
   });
 }
 
-// Another process playing FREQUENCY Hz at AMPLITUDE until stopped.
+// Another process playing FREQUENCY Hz at AMPLITUDE until stopped. Should
+// the test process die first, the player holds none of its output open (the
+// test runner would wait for it) and ends by itself after two minutes.
 function playTone(frequency, amplitude) {
   const player = process.env.MIVO_TONE_PLAYER;
   if (!player) throw new Error('MIVO_TONE_PLAYER must name the tone player');
-  const child = spawn(player, [String(frequency), '0', '0', String(amplitude)], { stdio: 'inherit' });
+  const child = spawn(player, [String(frequency), '120', '0', String(amplitude)], { stdio: 'ignore' });
   return {
     stop: () => new Promise((resolve) => (child.exitCode !== null ? resolve() : child.once('exit', resolve), child.kill())),
   };
