@@ -3,6 +3,7 @@
 // so that a timeout, or this process's exit, ends whatever it started too.
 const { spawn } = require('node:child_process');
 
+const MAX_TIMEOUT_MS = 2 ** 31 - 1;
 const running = new Set();
 
 function killGroup(child) {
@@ -38,7 +39,9 @@ function outcome(tool, status, signal, stdout, stderr) {
 // message when it cannot read the image, and after `timeoutMs` (the child is
 // killed first). `tool` is the program: a name looked up on PATH, or a path.
 function recognize(imagePath, { timeoutMs = 30000, tool = 'mivo-ocr' } = {}) {
-  if (!(timeoutMs > 0)) return Promise.reject(new RangeError('timeoutMs must be positive'));
+  // Timers take at most 2^31 - 1 ms; a longer one would fire at once.
+  if (!(timeoutMs >= 1 && timeoutMs <= MAX_TIMEOUT_MS))
+    return Promise.reject(new RangeError(`timeoutMs must be from 1 to ${MAX_TIMEOUT_MS}`));
   return new Promise((resolve, reject) => {
     const child = spawn(tool, [imagePath], { stdio: ['ignore', 'pipe', 'pipe'], detached: true });
     let stdout = '';

@@ -67,6 +67,11 @@ test('a tool that runs too long is killed with what it started, and the call tim
     await eventually(() => !running(pid), 5000, `the end of process ${pid}`);
 });
 
+test('a timeout no timer can keep is refused, not fired at once', async () => {
+  for (const timeoutMs of [0, -5, NaN, 2 ** 31, Infinity])
+    await assert.rejects(recognize(sample, { tool, timeoutMs }), RangeError, `timeoutMs ${timeoutMs}`);
+});
+
 test('a tool that cannot be started is reported', async () => {
   await assert.rejects(recognize(sample, { tool: path.join(scratch(), 'absent') }), { code: 'ENOENT' });
 });
