@@ -35,7 +35,7 @@ export interface OpenCaptureOptions {
 export function openCapture(options?: OpenCaptureOptions): Capture;
 
 export interface RecognizeOptions {
-  /** Kills the tool and rejects (code "ETIMEDOUT") after this long. Default: 30000. */
+  /** Kills the tool and rejects (code "ETIMEDOUT") after this long: 1 to 2147483647 ms. Default: 30000. */
   timeoutMs?: number;
   /** The mivo-ocr program: a name looked up on PATH, or a path. Default: "mivo-ocr". */
   tool?: string;

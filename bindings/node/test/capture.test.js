@@ -2,10 +2,11 @@
 // The capture binding against a real sound server: run inside a private
 // session (tools/pw-session/pw-session.sh run node --test ...).
 const assert = require('node:assert/strict');
+const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const v8 = require('node:v8');
 const vm = require('node:vm');
-const { test, before, after } = require('node:test');
+const { test, before, after, afterEach } = require('node:test');
 const { Worker } = require('node:worker_threads');
 const { capture, playTone, sleep, eventually } = require('./support');
 
@@ -17,6 +18,14 @@ before(() => {
   tone = playTone(TONE_HZ, TONE_LEVEL);
 });
 after(() => tone.stop());
+
+function setDefaultOutput(name) {
+  const value = JSON.stringify({ name });
+  execFileSync('pw-metadata', ['-n', 'default', '0', 'default.audio.sink', value, 'Spa:String:JSON'], { stdio: 'ignore' });
+}
+
+// A failed case must not leave its capture running for the next.
+afterEach(() => capture().stop());
 
 // Records every frame with its arrival time; `react` runs inside onFrame.
 function recorder(react = () => {}) {
@@ -143,6 +152,21 @@ test('a second start is refused and leaves the running capture alone', async () 
   const from = host.frames.length;
   await eventually(() => host.peakSince(from) > 0.2, 5000, 'the tone after the refused start');
   await mivo.stop();
+});
+
+test('onStopped arrives when the output goes, and frames resume on a new one', async () => {
+  const mivo = capture();
+  const host = recorder();
+  let silences = 0;
+  await startHearingTone(mivo, host, () => silences++);
+  // A default output naming a sink that is not there: the rebuild fails.
+  setDefaultOutput('gone');
+  await eventually(() => silences === 1, 10000, 'onStopped');
+  setDefaultOutput('B');
+  const from = host.frames.length;
+  await eventually(() => host.frames.length > from + 20, 10000, 'frames on output B');
+  await mivo.stop();
+  assert.equal(silences, 1);
 });
 
 test('a callback that throws is reported and the capture goes on', async () => {
