@@ -2,7 +2,8 @@
 # Runs every test of the project:
 #   0. the format check (clang-format);
 #   1. the normal build: all unit, integration and end-to-end tests
-#      (the PipeWire tests start a private sound server of their own);
+#      (the PipeWire tests start a private sound server of their own), with
+#      the Node.js package's addon, built first by npm as its hosts build it;
 #   2. its Debian packages, installed into a scratch root, with a host built
 #      against them;
 #   3. the capture library's tests under ThreadSanitizer;
@@ -22,8 +23,12 @@ step() { printf '\n=== %s ===\n' "$*"; }
 step "format of C and C++ sources"
 scripts/check-format.sh
 
+step "Node.js package: npm ci (builds its addon with the package's CMake script)"
+(cd bindings/node && npm ci --no-audit --no-fund)
+node -e 'require("./bindings/node/build/mivo_node.node")'
+
 step "normal build and all tests"
-cmake --preset default -DBUILD_TESTING=ON
+cmake --preset default -DBUILD_TESTING=ON -DMIVO_BUILD_NODE=ON
 cmake --build build
 ctest --test-dir build --output-on-failure -j2 -LE pipewire
 # Each starts a real sound server and session manager of its own: one at a time.
