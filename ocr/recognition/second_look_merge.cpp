@@ -19,8 +19,8 @@ double area(const PixelBox& box) {
 }
 
 double sharedArea(const PixelBox& a, const PixelBox& b) {
-  return area(PixelBox{std::max(a.left, b.left), std::max(a.top, b.top),
-                       std::min(a.right, b.right), std::min(a.bottom, b.bottom)});
+  return area(PixelBox{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                       std::min(a.bottom, b.bottom)});
 }
 
 // Whether the first look read WORD's place already: sure words of it cover

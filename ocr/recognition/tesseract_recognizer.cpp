@@ -157,7 +157,7 @@ std::vector<TextLine> TesseractRecognizer::readLines() {
 // a band as a page of its own, since a banner may hold columns.
 void TesseractRecognizer::readUncoveredRegions(Pix* page, std::vector<TextLine>& lines) {
   const std::vector<PixelBox> read = wordBoxes(lines);
-  const int textHeight = read.empty() ? medianGlyphHeight(page) : medianHeight(read);
+  const int textHeight = read.empty() ? medianPrintGlyphHeight(page) : medianHeight(read);
   const Image ink{api_->GetThresholdedImage()};
   if (!ink || pixGetWidth(ink.get()) != pixGetWidth(page) ||
       pixGetHeight(ink.get()) != pixGetHeight(page)) {
@@ -209,7 +209,12 @@ Image TesseractRecognizer::pageAtReadingSize(const Image& image) {
     api_->SetImage(page.get());
     return page;
   }
-  const double factor = enlargementFor(medianLayoutLineHeight(*api_, page.get()), page.get());
+  // Text too small for the engine's layout to find is measured by its blobs.
+  int lineHeight = medianLayoutLineHeight(*api_, page.get());
+  if (lineHeight == 0) {
+    lineHeight = lineHeightFromGlyphs(page.get());
+  }
+  const double factor = enlargementFor(lineHeight, page.get());
   Image enlarged{factor > 1.0 ? pixScaleGrayLI(page.get(), static_cast<l_float32>(factor),
                                                static_cast<l_float32>(factor))
                               : nullptr};

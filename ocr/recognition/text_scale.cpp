@@ -24,6 +24,12 @@ constexpr double kBestLineHeight = 30.0;
 constexpr double kMinWorthwhileFactor = 1.4;
 // Text 7 px tall and less has too few pixels per stroke for more to help.
 constexpr double kMaxFactor = 4.0;
+// Print is thin strokes on a ground: its ink is a small share of the page.
+// A texture split at its middle grey gives two shares of like size.
+constexpr double kMaxPrintInkShare = 0.25;
+// A line of text, ascender to descender, is about twice as tall as the
+// median glyph, which is most often a lower-case letter.
+constexpr int kLineHeightInGlyphs = 2;
 // The engine needs about 16 bytes per pixel of the page it reads: this
 // bounds its memory to a few hundred megabytes, and its time with it.
 constexpr double kMaxEnlargedPixels = 12'000'000;
@@ -102,6 +108,18 @@ bool mayHoldSmallText(Pix* grey) {
   const int glyphHeight = medianGlyphHeight(grey);
   return glyphHeight > 0 && glyphHeight <= kSmallGlyphHeight;
 }
+
+int medianPrintGlyphHeight(Pix* grey) {
+  const Image mask = textMask(grey);
+  l_int32 ink = 0;
+  if (!mask || pixCountPixels(mask.get(), &ink, nullptr) != 0) {
+    return 0;
+  }
+  const double pixels = static_cast<double>(pixGetWidth(grey)) * pixGetHeight(grey);
+  return ink <= kMaxPrintInkShare * pixels ? medianGlyphHeight(grey) : 0;
+}
+
+int lineHeightFromGlyphs(Pix* grey) { return kLineHeightInGlyphs * medianPrintGlyphHeight(grey); }
 
 double enlargementFor(int lineHeight, Pix* grey) {
   if (lineHeight <= 0) {

@@ -15,6 +15,15 @@ Image lightGroundGrey(const Image& image);
 // pass, before the engine measures the page's text lines.
 bool mayHoldSmallText(Pix* grey);
 
+// The height of the page's text lines as its glyph-sized blobs suggest,
+// for text too small for the engine's layout to find; 0 when the page's ink
+// is not sparse enough to be print (texture, a photo).
+int lineHeightFromGlyphs(Pix* grey);
+
+// medianGlyphHeight() of a page whose ink is sparse enough to be print; 0
+// for texture, whose specks would pass for glyphs.
+int medianPrintGlyphHeight(Pix* grey);
+
 // The factor by which to enlarge a grey page whose text lines are
 // LINE_HEIGHT pixels tall (the engine's measure) so that they reach the
 // size the engine reads best; 1 when they are there already, when there is

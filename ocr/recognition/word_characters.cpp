@@ -43,12 +43,13 @@ bool isLetterOrDigit(utf8proc_category_t category) {
 }  // namespace
 
 bool hasLetterOrDigit(std::string_view utf8) {
-  return !everyCategory(utf8, [](utf8proc_category_t category) { return !isLetterOrDigit(category); });
+  return !everyCategory(utf8,
+                        [](utf8proc_category_t category) { return !isLetterOrDigit(category); });
 }
 
 bool isNumber(std::string_view utf8) {
-  return everyCategory(utf8,
-                       [](utf8proc_category_t category) { return category == UTF8PROC_CATEGORY_ND; });
+  return everyCategory(
+      utf8, [](utf8proc_category_t category) { return category == UTF8PROC_CATEGORY_ND; });
 }
 
 std::size_t characterCount(std::string_view utf8) {

@@ -105,8 +105,8 @@ void writePageWithDarkCard(const std::vector<DrawnLine>& page, const std::vector
   const int height = pixGetHeight(top.get()) + pixGetHeight(panel.get()) + kMargin;
   const PixHandle both{pixCreate(width + kMargin, height, 8)};
   pixSetAll(both.get());
-  pixRasterop(both.get(), 0, 0, pixGetWidth(top.get()), pixGetHeight(top.get()), PIX_SRC,
-              top.get(), 0, 0);
+  pixRasterop(both.get(), 0, 0, pixGetWidth(top.get()), pixGetHeight(top.get()), PIX_SRC, top.get(),
+              0, 0);
   pixRasterop(both.get(), kMargin, pixGetHeight(top.get()), pixGetWidth(panel.get()),
               pixGetHeight(panel.get()), PIX_SRC, panel.get(), 0, 0);
   write(both.get(), IFF_PNG, target);
@@ -118,8 +118,7 @@ void writeTexture(int width, int height, const std::filesystem::path& target) {
   std::normal_distribution<double> grain(128.0, 40.0);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      pixSetPixel(noise.get(), x, y,
-                  static_cast<l_uint32>(std::clamp(grain(random), 0.0, 255.0)));
+      pixSetPixel(noise.get(), x, y, static_cast<l_uint32>(std::clamp(grain(random), 0.0, 255.0)));
     }
   }
   // Grain of a few pixels, as a camera's sensor and JPEG leave it.
