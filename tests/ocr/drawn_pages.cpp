@@ -65,13 +65,18 @@ void write(Pix* pix, l_int32 format, const std::filesystem::path& target) {
   require(pixWrite(target.c_str(), pix, format) == 0, "cannot write " + target.string());
 }
 
-// A GIF of two black colours, index 0 the ground, named transparent in a
-// graphic control block (Leptonica's writer has none).
+// A GIF whose ground (index 0) and text are both black, the ground named
+// transparent in a graphic control block (Leptonica's writer has none).
 void writeGifWithTransparentGround(Pix* text, const std::filesystem::path& target) {
-  PixHandle twoColours{pixThresholdToBinary(text, 128)};  // 1: text
-  PIXCMAP* colours = pixcmapCreate(1);
+  const PixHandle textMask{pixThresholdToBinary(text, 128)};
+  PixHandle twoColours{pixConvert1To8(nullptr, textMask.get(), 0, 1)};  // 1: text
+  PIXCMAP* colours = pixcmapCreate(8);
   pixcmapAddColor(colours, 0, 0, 0);
   pixcmapAddColor(colours, 0, 0, 0);
+  // A third colour in one corner keeps more than one bit a pixel, whose colours the
+  // decoder maps; a file of two colours is read as bits.
+  pixcmapAddColor(colours, 128, 128, 128);
+  pixSetPixel(twoColours.get(), 0, 0, 2);
   pixSetColormap(twoColours.get(), colours);
   l_uint8* bytes = nullptr;
   size_t size = 0;

@@ -59,9 +59,9 @@ TEST_F(OcrDrawnPage, TextureGivesNoText) {
 
 // A URL in small print under a heading is flat and wide, like a rule.
 TEST_F(OcrDrawnPage, SmallPrintUnderLargeTextIsKept) {
-  writeTextPage({{"Download the annual report", 20},
-                 {"https://www.example.com/reports/annual-2024.pdf", 6}},
-                1.0, work("small-print.png"));
+  writeTextPage(
+      {{"Download the annual report", 20}, {"https://www.example.com/reports/annual-2024.pdf", 6}},
+      1.0, work("small-print.png"));
   EXPECT_EQ(textOf(work("small-print.png")),
             "Download the annual report\nhttps://www.example.com/reports/annual-2024.pdf");
 }
@@ -69,8 +69,9 @@ TEST_F(OcrDrawnPage, SmallPrintUnderLargeTextIsKept) {
 TEST_F(OcrDrawnPage, SmallLightTextOnADarkCardIsReadWhole) {
   writePageWithDarkCard({{"Weekly dashboard"}, {"Orders shipped on time this week"}},
                         {{"Active users 1204", 6}, {"Open tickets 37", 6}}, work("card.png"));
-  EXPECT_EQ(textOf(work("card.png")),
-            "Weekly dashboard\nOrders shipped on time this week\nActive users 1204\nOpen tickets 37");
+  EXPECT_EQ(
+      textOf(work("card.png")),
+      "Weekly dashboard\nOrders shipped on time this week\nActive users 1204\nOpen tickets 37");
 }
 
 class OcrTransparentGround : public OcrDrawnPage,

@@ -18,9 +18,10 @@ std::vector<TextLine> cardReading() {
 }
 
 TEST(SecondLookMerge, UnsureFragmentsOfTheFirstLookGiveWayToSureWords) {
-  std::vector<TextLine> lines{makeLine({{"Dashboard", 100, 100, 120, 20}}),
-                              makeLine({{"'", 115, 212, 3, 1, 20.0F}, {"~", 185, 214, 4, 2, 46.0F}}),
-                              makeLine({{"Footer", 100, 300, 80, 14}})};
+  std::vector<TextLine> lines{
+      makeLine({{"Dashboard", 100, 100, 120, 20}}),
+      makeLine({{"'", 115, 212, 3, 1, 20.0F}, {"~", 185, 214, 4, 2, 46.0F}}),
+      makeLine({{"Footer", 100, 300, 80, 14}})};
   mergeSecondLook(cardReading(), kCard, lines);
   EXPECT_THAT(textsOf(lines), ElementsAre("Dashboard", "Active users", "Footer"));
   EXPECT_EQ(lines[1].words[0].box.left, 110);  // in page coordinates
