@@ -8,6 +8,8 @@
 
 #include <leptonica/allheaders.h>
 
+#include "test_images.h"
+
 namespace mivo::ocr::testing {
 namespace {
 
@@ -143,6 +145,10 @@ void writeTextOnTransparentGround(const std::vector<DrawnLine>& lines, const std
   pixSetSpp(rgba.get(), 4);
   const PixHandle opacity{pixInvert(nullptr, text.get())};
   pixSetRGBComponent(rgba.get(), opacity.get(), L_ALPHA_CHANNEL);
+  if (format == "heic") {
+    writeHeic(rgba.get(), target);
+    return;
+  }
   const l_int32 kFormat = format == "tif" ? IFF_TIFF_ZIP : format == "webp" ? IFF_WEBP : IFF_PNG;
   write(rgba.get(), kFormat, target);
 }

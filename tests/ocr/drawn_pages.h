@@ -28,7 +28,8 @@ void writePageWithDarkCard(const std::vector<DrawnLine>& page, const std::vector
 void writeTexture(int width, int height, const std::filesystem::path& target);
 
 // Black lines on a transparent ground whose hidden colour is black too, as
-// "png", "tif", "webp" or "gif" (whose transparency is a colour index).
+// "png", "tif", "webp", "heic" or "gif" (whose transparency is a colour
+// index).
 void writeTextOnTransparentGround(const std::vector<DrawnLine>& lines, const std::string& format,
                                   const std::filesystem::path& target);
 

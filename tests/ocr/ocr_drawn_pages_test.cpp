@@ -85,7 +85,7 @@ TEST_P(OcrTransparentGround, IsReadAsWhite) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FormatsWithTransparency, OcrTransparentGround,
-                         ::testing::Values("png", "tif", "webp", "gif"),
+                         ::testing::Values("png", "tif", "webp", "heic", "gif"),
                          [](const auto& format) { return format.param; });
 
 }  // namespace
