@@ -11,6 +11,8 @@ constexpr std::size_t kScreenDescriptorSize = 7;
 constexpr std::size_t kImageDescriptorSize = 10;  // separator included
 constexpr unsigned char kExtensionIntroducer = 0x21;
 constexpr unsigned char kImageSeparator = 0x2C;
+constexpr unsigned char kGraphicControlLabel = 0xF9;
+constexpr std::size_t kGraphicControlSize = 7;  // introducer, label, size, four bytes of data
 constexpr char kTrailer = 0x3B;
 
 class GifReader {
@@ -78,6 +80,12 @@ std::optional<GifFirstFrame> cutGifToFirstFrame(std::string_view gif) {
     return std::nullopt;
   }
   while (reader.has(1) && reader.byteAt(0) == kExtensionIntroducer) {
+    // A graphic control block may name a transparent colour: bit 0 of its
+    // packed byte says so, its fourth data byte is the index.
+    if (reader.has(kGraphicControlSize) && reader.byteAt(1) == kGraphicControlLabel &&
+        (reader.byteAt(3) & 0x01U) != 0) {
+      frame.transparentIndex = static_cast<int>(reader.byteAt(6));
+    }
     if (!reader.skip(2) || !reader.skipSubBlocks()) {
       return std::nullopt;
     }

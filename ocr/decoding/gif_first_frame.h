@@ -14,6 +14,7 @@ struct GifFirstFrame {
   int screenHeight = 0;
   int frameWidth = 0;
   int frameHeight = 0;
+  int transparentIndex = -1;  // the colour index the first frame shows as transparent
 };
 
 // None when the data is not a GIF or ends before the first frame does.

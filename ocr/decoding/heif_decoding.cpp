@@ -2,8 +2,10 @@
 
 #include <memory>
 
+#include <leptonica/allheaders.h>
 #include <libheif/heif.h>
 
+#include "decoding/onto_white.h"
 #include "decoding/pixel_limit.h"
 #include "decoding/rgb_pix.h"
 
@@ -20,7 +22,8 @@ struct HeifImageDeleter {
   void operator()(heif_image* image) const { heif_image_release(image); }
 };
 
-Image copyInterleavedRgbToPix(const heif_image* decoded) {
+// Rows of interleaved RGB, or RGBA composed onto white.
+Image copyInterleavedRgbToPix(const heif_image* decoded, bool alpha) {
   const int width = heif_image_get_width(decoded, heif_channel_interleaved);
   const int height = heif_image_get_height(decoded, heif_channel_interleaved);
   int stride = 0;
@@ -31,9 +34,17 @@ Image copyInterleavedRgbToPix(const heif_image* decoded) {
   }
   Image pix = createRgbPix(width, height);
   for (int y = 0; pix && y < height; ++y) {
-    copyRgbRowToPix(plane + static_cast<std::ptrdiff_t>(y) * stride, y, pix.get());
+    const std::uint8_t* row = plane + static_cast<std::ptrdiff_t>(y) * stride;
+    if (alpha) {
+      copyRgbaRowToPix(row, y, pix.get());
+    } else {
+      copyRgbRowToPix(row, y, pix.get());
+    }
   }
-  return pix;
+  if (pix && alpha) {
+    pixSetSpp(pix.get(), 4);
+  }
+  return withoutTransparency(std::move(pix));
 }
 
 }  // namespace
@@ -55,15 +66,16 @@ Image decodeHeifPrimaryImage(std::string_view bytes) {
     return Image{};
   }
   heif_image* rawImage = nullptr;
+  const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
   // The default options apply the file's rotation and mirroring (irot,
   // imir), which take the place of an EXIF orientation in HEIF.
-  if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
-                        nullptr)
+  if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr)
           .code != heif_error_Ok) {
     return Image{};
   }
   const std::unique_ptr<heif_image, HeifImageDeleter> decoded{rawImage};
-  return copyInterleavedRgbToPix(decoded.get());
+  return copyInterleavedRgbToPix(decoded.get(), alpha);
 }
 
 }  // namespace mivo::ocr

@@ -5,6 +5,7 @@
 #include <leptonica/allheaders.h>
 
 #include "decoding/gif_first_frame.h"
+#include "decoding/onto_white.h"
 #include "decoding/pixel_limit.h"
 
 namespace mivo::ocr {
@@ -28,7 +29,7 @@ Image decodeWithLeptonica(std::string_view bytes) {
     return Image{};
   }
   // For TIFF this reads page 0 only.
-  return Image{pixReadMem(asBytes(bytes), bytes.size())};
+  return withoutTransparency(Image{pixReadMem(asBytes(bytes), bytes.size())});
 }
 
 Image decodeGifFirstFrame(std::string_view bytes) {
@@ -37,7 +38,12 @@ Image decodeGifFirstFrame(std::string_view bytes) {
       !fitsPixelLimit(frame->frameWidth, frame->frameHeight)) {
     return Image{};
   }
-  return Image{pixReadMem(asBytes(frame->bytes), frame->bytes.size())};
+  Image image{pixReadMem(asBytes(frame->bytes), frame->bytes.size())};
+  PIXCMAP* colours = image ? pixGetColormap(image.get()) : nullptr;
+  if (colours != nullptr && frame->transparentIndex >= 0) {
+    pixcmapSetAlpha(colours, frame->transparentIndex, 0);
+  }
+  return withoutTransparency(std::move(image));
 }
 
 void silenceLeptonica() {

@@ -13,6 +13,7 @@
 #include <leptonica/allheaders.h>
 
 #include "decoding/exif_orientation.h"
+#include "decoding/onto_white.h"
 #include "decoding/pixel_limit.h"
 #include "decoding/upright_image.h"
 
@@ -112,24 +113,6 @@ bool readRows(PngReader& reader, png_bytepp rows) {
   }
   png_read_image(reader.png, rows);
   return true;
-}
-
-// Transparent pixels show the page behind them: white.
-void composeOntoWhite(Pix* pix) {
-  l_uint32* pixel = pixGetData(pix);
-  const auto count = static_cast<std::size_t>(pixGetWpl(pix)) * pixGetHeight(pix);
-  for (std::size_t index = 0; index < count; ++index, ++pixel) {
-    const l_uint32 alpha = *pixel & 0xFFU;
-    l_int32 red = 0;
-    l_int32 green = 0;
-    l_int32 blue = 0;
-    extractRGBValues(*pixel, &red, &green, &blue);
-    const auto over = [alpha](l_int32 value) {
-      return static_cast<l_int32>((static_cast<l_uint32>(value) * alpha + 255U * (255U - alpha)) /
-                                  255U);
-    };
-    composeRGBPixel(over(red), over(green), over(blue), pixel);
-  }
 }
 
 // The declared pixel density, so that the engine measures its layout gaps in

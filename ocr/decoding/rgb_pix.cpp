@@ -16,4 +16,12 @@ void copyRgbRowToPix(const std::uint8_t* rgb, int row, Pix* pix) {
   }
 }
 
+void copyRgbaRowToPix(const std::uint8_t* rgba, int row, Pix* pix) {
+  l_uint32* target = pixGetData(pix) + static_cast<std::ptrdiff_t>(row) * pixGetWpl(pix);
+  const auto width = static_cast<int>(pixGetWidth(pix));
+  for (int x = 0; x < width; ++x, rgba += 4) {
+    composeRGBAPixel(rgba[0], rgba[1], rgba[2], rgba[3], target + x);
+  }
+}
+
 }  // namespace mivo::ocr

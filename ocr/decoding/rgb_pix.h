@@ -9,5 +9,7 @@ namespace mivo::ocr {
 // A 32-bit Leptonica image to be filled from rows of packed 8-bit RGB.
 Image createRgbPix(int width, int height);
 void copyRgbRowToPix(const std::uint8_t* rgb, int row, Pix* pix);
+// The same from packed 8-bit RGBA, alpha kept in the low byte.
+void copyRgbaRowToPix(const std::uint8_t* rgba, int row, Pix* pix);
 
 }  // namespace mivo::ocr

@@ -1,11 +1,11 @@
 #include "recognition/noise_filter.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <string_view>
 
 #include "recognition/layout/median.h"
+#include "recognition/word_characters.h"
 
 namespace mivo::ocr {
 namespace {
@@ -30,23 +30,11 @@ constexpr float kReliableWordConfidence = 80.0F;
 // several of them.
 constexpr double kRuleHeightFactor = 0.5;
 constexpr double kRuleWidthFactor = 6.0;
+// Read as letters, a rule gives each far more width than height; a letter,
+// even a wide one ("W", "m") in small print, is at most about as wide as
+// its word's box is tall.
+constexpr double kMaxLetterWidthToHeight = 2.0;
 constexpr std::size_t kMinLeaderDots = 4;
-
-bool hasLetterOrDigit(const std::string& text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
-}
-
-std::size_t characterCount(const std::string& utf8) {
-  return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U;  // not a continuation byte
-  }));
-}
-
-bool isNumber(const std::string& text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
-}
 
 bool isSquare(const PixelBox& box) {
   return std::abs(box.width() - box.height()) <= kSquareTolerance * box.height();
@@ -79,10 +67,15 @@ bool isTallStrip(const RecognizedWord& word, double typicalHeight) {
 }
 
 // A chart's connector line or a rule, read as a long word of letters: far
-// flatter than the page's words and far wider than tall.
+// flatter than the page's words, far wider than tall, and with letters far
+// wider than tall, which small print (a footnote, a URL) does not have.
 bool isFlatRule(const RecognizedWord& word, double typicalHeight) {
+  const double letterWidth =
+      static_cast<double>(word.box.width()) /
+      static_cast<double>(std::max<std::size_t>(1, characterCount(word.text)));
   return word.box.height() < kRuleHeightFactor * typicalHeight &&
          word.box.width() > kRuleWidthFactor * typicalHeight &&
+         letterWidth > kMaxLetterWidthToHeight * word.box.height() &&
          word.confidence < kMaxStripConfidence;
 }
 

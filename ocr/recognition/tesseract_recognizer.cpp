@@ -9,6 +9,7 @@
 
 #include "recognition/layout/layout_order.h"
 #include "recognition/layout/median.h"
+#include "recognition/layout_line_height.h"
 #include "recognition/leptonica_handles.h"
 #include "recognition/line_joining.h"
 #include "recognition/mean_confidence.h"
@@ -16,6 +17,7 @@
 #include "recognition/openmp_thread_cap.h"
 #include "recognition/page_language.h"
 #include "recognition/pane_edges.h"
+#include "recognition/second_look_merge.h"
 #include "recognition/text_contrast.h"
 #include "recognition/text_scale.h"
 #include "recognition/uncovered_regions.h"
@@ -62,23 +64,9 @@ std::string joinWords(const TextLine& line) {
   return text;
 }
 
-// A word of a second look is kept only when the engine is sure of it and
-// the first look did not read it already.
-constexpr float kMinSecondLookConfidence = 60.0F;
 // On the evened page: a quarter of the way from the ground to the darkest
 // text.
 constexpr l_int32 kFaintInkLevel = 128;
-
-bool overlaps(const PixelBox& a, const PixelBox& b) {
-  const int width = std::min(a.right, b.right) - std::max(a.left, b.left);
-  const int height = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
-  if (width <= 0 || height <= 0) {
-    return false;
-  }
-  const double smaller = std::min(static_cast<double>(a.width()) * a.height(),
-                                  static_cast<double>(b.width()) * b.height());
-  return static_cast<double>(width) * height > 0.3 * smaller;
-}
 
 std::vector<PixelBox> wordBoxes(const std::vector<TextLine>& lines) {
   std::vector<PixelBox> boxes;
@@ -96,49 +84,6 @@ int medianHeight(const std::vector<PixelBox>& boxes) {
     heights.push_back(box.height());
   }
   return median(heights);
-}
-
-int nextFreeBlock(const std::vector<TextLine>& lines) {
-  int block = 0;
-  for (const TextLine& line : lines) {
-    block = std::max(block, line.block);
-  }
-  return block + 1;
-}
-
-int topOf(const TextLine& line) {
-  int top = line.words.front().box.top;
-  for (const RecognizedWord& word : line.words) {
-    top = std::min(top, word.box.top);
-  }
-  return top;
-}
-
-// Lines read from a region, in page coordinates, without the words the
-// first look has. They go in as blocks of their own where the page reaches
-// the region: before the first line below it.
-void addRegionLines(std::vector<TextLine> regionLines, const PixelBox& origin,
-                    const std::vector<PixelBox>& read, std::vector<TextLine>& lines) {
-  const int firstBlock = nextFreeBlock(lines);
-  std::vector<TextLine> kept;
-  for (TextLine& line : regionLines) {
-    line.block += firstBlock;
-    std::erase_if(line.words, [&](RecognizedWord& word) {
-      word.box = PixelBox{word.box.left + origin.left, word.box.top + origin.top,
-                          word.box.right + origin.left, word.box.bottom + origin.top};
-      word.baseline += origin.top;
-      return word.confidence < kMinSecondLookConfidence ||
-             std::any_of(read.begin(), read.end(),
-                         [&](const PixelBox& box) { return overlaps(box, word.box); });
-    });
-    if (!line.words.empty()) {
-      kept.push_back(std::move(line));
-    }
-  }
-  const auto below = std::find_if(lines.begin(), lines.end(), [&](const TextLine& line) {
-    return topOf(line) >= origin.bottom;
-  });
-  lines.insert(below, std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
 }
 
 // The region, upright: light text on a dark ground is inverted. Loose
@@ -212,7 +157,7 @@ std::vector<TextLine> TesseractRecognizer::readLines() {
 // a band as a page of its own, since a banner may hold columns.
 void TesseractRecognizer::readUncoveredRegions(Pix* page, std::vector<TextLine>& lines) {
   const std::vector<PixelBox> read = wordBoxes(lines);
-  const int textHeight = read.empty() ? medianGlyphHeight(page) : medianHeight(read);
+  const int textHeight = read.empty() ? medianPrintGlyphHeight(page) : medianHeight(read);
   const Image ink{api_->GetThresholdedImage()};
   if (!ink || pixGetWidth(ink.get()) != pixGetWidth(page) ||
       pixGetHeight(ink.get()) != pixGetHeight(page)) {
@@ -235,21 +180,49 @@ void TesseractRecognizer::readUncoveredRegions(Pix* page, std::vector<TextLine>&
     api_->SetPageSegMode(region.band ? tesseract::PSM_AUTO : tesseract::PSM_SINGLE_BLOCK);
     api_->SetImage(regionPix.get());
     if (api_->Recognize(nullptr) == 0) {
-      addRegionLines(readLines(), placed, read, lines);
+      mergeSecondLook(readLines(), placed, lines);
     }
   }
 }
 
 // Automatic page segmentation: screens mix columns, blocks and tables.
-std::optional<std::vector<TextLine>> TesseractRecognizer::readPage(Pix* page) {
+// The engine holds PAGE already, laid out or not.
+std::optional<std::vector<TextLine>> TesseractRecognizer::readHeldPage(Pix* page) {
   api_->SetPageSegMode(tesseract::PSM_AUTO);
-  api_->SetImage(page);
   if (api_->Recognize(nullptr) != 0) {
     return std::nullopt;
   }
   std::vector<TextLine> lines = readLines();
   readUncoveredRegions(page, lines);
   return lines;
+}
+
+// The page at the size the engine reads best, handed to the engine. Only a
+// page whose blobs are small has its lines measured by the engine's layout;
+// when that page is read as it is, its layout is not made twice.
+Image TesseractRecognizer::pageAtReadingSize(const Image& image) {
+  Image page = lightGroundGrey(image);
+  if (!page) {
+    page = Image{pixClone(image.get())};
+  }
+  if (!mayHoldSmallText(page.get())) {
+    api_->SetImage(page.get());
+    return page;
+  }
+  // Text too small for the engine's layout to find is measured by its blobs.
+  int lineHeight = medianLayoutLineHeight(*api_, page.get());
+  if (lineHeight == 0) {
+    lineHeight = lineHeightFromGlyphs(page.get());
+  }
+  const double factor = enlargementFor(lineHeight, page.get());
+  Image enlarged{factor > 1.0 ? pixScaleGrayLI(page.get(), static_cast<l_float32>(factor),
+                                               static_cast<l_float32>(factor))
+                              : nullptr};
+  if (enlarged) {
+    api_->SetImage(enlarged.get());
+    return enlarged;
+  }
+  return page;
 }
 
 // A page in another language is read again with that language's model
@@ -260,27 +233,43 @@ void TesseractRecognizer::followPageLanguage(Pix* page, std::vector<TextLine>& l
   if (!model || !loadModels(*model + "+" + languages_.models)) {
     return;
   }
-  if (std::optional<std::vector<TextLine>> again = readPage(page)) {
+  api_->SetImage(page);
+  if (std::optional<std::vector<TextLine>> again = readHeldPage(page)) {
     lines = std::move(*again);
   }
 }
 
+// The stages of recognition, in order; each takes what the one before gives.
+// A new rule belongs to the stage whose question it answers.
 RecognitionOutcome TesseractRecognizer::recognize(const Image& image) {
   if (!loadModels(languages_.models)) {
     return RecognitionFailure{"The text-recognition models " + languages_.models +
                               " could not be loaded."};
   }
-  const Image prepared = prepareForRecognition(image);
-  Pix* page = prepared ? prepared.get() : image.get();
-  std::optional<std::vector<TextLine>> lines = readPage(page);
+  // 1. Picture -> grey page with a light ground, its text enlarged to the
+  //    line height the engine reads best (text_scale, layout_line_height).
+  const Image page = pageAtReadingSize(image);
+  // 2. Page -> lines: the engine's own layout and reading, then a second look
+  //    at each region with ink it left unread (uncovered_regions,
+  //    second_look_merge).
+  std::optional<std::vector<TextLine>> lines = readHeldPage(page.get());
   if (!lines) {
     return RecognitionFailure{"Text recognition could not run on this image."};
   }
+  // 3. Lines -> lines read again with the model of the page's language, when
+  //    it is not English (page_language).
   if (languages_.followPageLanguage) {
-    followPageLanguage(page, *lines);
+    followPageLanguage(page.get(), *lines);
   }
+  // 4. Lines -> the pane borders of a screen, from the page and its text
+  //    height (pane_edges).
   const int textHeight = lines->empty() ? 0 : medianHeight(wordBoxes(*lines));
-  const std::vector<PaneEdge> paneEdges = findPaneEdges(page, textHeight);
+  const std::vector<PaneEdge> paneEdges = findPaneEdges(page.get(), textHeight);
+  // 5. Lines -> lines without what is not text: bullets, icons, rules,
+  //    leaders (noise_filter).
+  // 6. Lines and pane borders -> lines in reading order: rows, tables, panes
+  //    (layout/).
+  // 7. Lines -> one observation each, with the mean confidence of its words.
   std::vector<TextObservation> observations;
   for (const TextLine& line : orderByLayout(removeNoise(std::move(*lines)), paneEdges)) {
     observations.push_back(toObservation(line));

@@ -31,7 +31,8 @@ class TesseractRecognizer final : public TextRecognizer {
 
  private:
   bool loadModels(const std::string& models);
-  std::optional<std::vector<TextLine>> readPage(Pix* page);
+  Image pageAtReadingSize(const Image& image);
+  std::optional<std::vector<TextLine>> readHeldPage(Pix* page);
   std::vector<TextLine> readLines();
   void readUncoveredRegions(Pix* page, std::vector<TextLine>& lines);
   void followPageLanguage(Pix* page, std::vector<TextLine>& lines);

@@ -1,6 +1,7 @@
 #include "recognition/text_scale.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -11,13 +12,27 @@
 namespace mivo::ocr {
 namespace {
 
-// Glyphs up to this median height are enlarged: 13 px UI text measures
-// about 8. Small print on scanned pages (11-12) is read well as it is;
-// enlarged, its dotted rules and speckle turn into letters.
+// Blobs up to this median height may be small text: 13 px UI text
+// measures about 8. Small print on scanned pages (11-12) is read well as it
+// is; enlarged, its dotted rules and speckle turn into letters.
 constexpr int kSmallGlyphHeight = 10;
-// Beyond this the enlarged image would cost more memory and time than the
-// gain is worth.
-constexpr double kMaxPixelsToEnlarge = 16'000'000;
+// The engine's text-line height (ascender to descender) it reads best: UI
+// text of 13 px enlarged twice, small print on a 300 dpi scan as it is.
+// Screen text is much smaller (9-16 px), more so on a scaled-down screen.
+constexpr double kBestLineHeight = 30.0;
+// Enlarging by less gains less than the engine's extra time on the pixels.
+constexpr double kMinWorthwhileFactor = 1.4;
+// Text 7 px tall and less has too few pixels per stroke for more to help.
+constexpr double kMaxFactor = 4.0;
+// Print is thin strokes on a ground: its ink is a small share of the page.
+// A texture split at its middle grey gives two shares of like size.
+constexpr double kMaxPrintInkShare = 0.25;
+// A line of text, ascender to descender, is about twice as tall as the
+// median glyph, which is most often a lower-case letter.
+constexpr int kLineHeightInGlyphs = 2;
+// The engine needs about 16 bytes per pixel of the page it reads: this
+// bounds its memory to a few hundred megabytes, and its time with it.
+constexpr double kMaxEnlargedPixels = 12'000'000;
 constexpr l_int32 kMinGlyphHeight = 3;
 constexpr l_int32 kMaxGlyphHeight = 200;
 constexpr l_int32 kMaxGlyphAspect = 4;  // wider than this: a rule or a bar, not a glyph
@@ -80,24 +95,40 @@ int medianGlyphHeight(Pix* grey) {
   return median(heights);
 }
 
-Image prepareForRecognition(const Image& image) {
+Image lightGroundGrey(const Image& image) {
   Image grey{pixConvertTo8(image.get(), 0)};
-  if (!grey) {
-    return grey;
-  }
-  const std::optional<GreySplit> split = splitGrey(grey.get());
+  const std::optional<GreySplit> split = grey ? splitGrey(grey.get()) : std::optional<GreySplit>{};
   if (split && split->darkGround) {
     pixInvert(grey.get(), grey.get());
   }
-  const double pixels = static_cast<double>(pixGetWidth(grey.get())) * pixGetHeight(grey.get());
-  if (pixels > kMaxPixelsToEnlarge) {
-    return grey;
+  return grey;
+}
+
+bool mayHoldSmallText(Pix* grey) {
+  const int glyphHeight = medianGlyphHeight(grey);
+  return glyphHeight > 0 && glyphHeight <= kSmallGlyphHeight;
+}
+
+int medianPrintGlyphHeight(Pix* grey) {
+  const Image mask = textMask(grey);
+  l_int32 ink = 0;
+  if (!mask || pixCountPixels(mask.get(), &ink, nullptr) != 0) {
+    return 0;
   }
-  const int glyphHeight = medianGlyphHeight(grey.get());
-  if (glyphHeight == 0 || glyphHeight > kSmallGlyphHeight) {
-    return grey;
+  const double pixels = static_cast<double>(pixGetWidth(grey)) * pixGetHeight(grey);
+  return ink <= kMaxPrintInkShare * pixels ? medianGlyphHeight(grey) : 0;
+}
+
+int lineHeightFromGlyphs(Pix* grey) { return kLineHeightInGlyphs * medianPrintGlyphHeight(grey); }
+
+double enlargementFor(int lineHeight, Pix* grey) {
+  if (lineHeight <= 0) {
+    return 1.0;
   }
-  return Image{pixScaleGray2xLI(grey.get())};
+  const double pixels = static_cast<double>(pixGetWidth(grey)) * pixGetHeight(grey);
+  const double wanted = std::min(kMaxFactor, kBestLineHeight / lineHeight);
+  const double factor = std::min(wanted, std::sqrt(kMaxEnlargedPixels / pixels));
+  return factor >= kMinWorthwhileFactor ? factor : 1.0;
 }
 
 }  // namespace mivo::ocr

@@ -37,15 +37,20 @@ void require(bool ok, const std::string& what) {
   }
 }
 
+}  // namespace
+
 // The orientation goes into the file as rotation and mirroring boxes.
-void writeHeic(Pix* source, const std::filesystem::path& target, int orientation = 1) {
-  const PixHandle rgb{pixConvertTo32(source)};
+void writeHeic(Pix* source, const std::filesystem::path& target, int orientation) {
+  const bool alpha = pixGetDepth(source) == 32 && pixGetSpp(source) == 4;
+  const PixHandle rgb{alpha ? pixClone(source) : pixConvertTo32(source)};
   const int width = static_cast<int>(pixGetWidth(rgb.get()));
   const int height = static_cast<int>(pixGetHeight(rgb.get()));
   heif_image* image = nullptr;
-  require(heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image)
-                  .code == heif_error_Ok,
-          "heif_image_create");
+  require(
+      heif_image_create(width, height, heif_colorspace_RGB,
+                        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &image)
+              .code == heif_error_Ok,
+      "heif_image_create");
   heif_image_add_plane(image, heif_channel_interleaved, width, height, 8);
   int stride = 0;
   std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
@@ -55,10 +60,15 @@ void writeHeic(Pix* source, const std::filesystem::path& target, int orientation
       l_int32 green = 0;
       l_int32 blue = 0;
       pixGetRGBPixel(rgb.get(), x, y, &red, &green, &blue);
-      std::uint8_t* pixel = plane + y * stride + 3 * x;
+      std::uint8_t* pixel = plane + y * stride + (alpha ? 4 : 3) * x;
       pixel[0] = static_cast<std::uint8_t>(red);
       pixel[1] = static_cast<std::uint8_t>(green);
       pixel[2] = static_cast<std::uint8_t>(blue);
+      if (alpha) {
+        l_uint32 value = 0;
+        pixGetPixel(rgb.get(), x, y, &value);
+        pixel[3] = static_cast<std::uint8_t>(value & 0xFFU);
+      }
     }
   }
   heif_context* context = heif_context_alloc();
@@ -78,6 +88,8 @@ void writeHeic(Pix* source, const std::filesystem::path& target, int orientation
   heif_image_release(image);
   require(encoded, "HEIC encoding failed");
 }
+
+namespace {
 
 void appendChunk(std::string& png, const std::string& type, const std::string& data) {
   const auto putBigEndian = [&png](std::uint32_t value) {

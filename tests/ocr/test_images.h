@@ -14,6 +14,10 @@ namespace mivo::ocr::testing {
 void convertImage(const std::filesystem::path& source, const std::string& format,
                   const std::filesystem::path& target);
 
+// `source` as HEIC, with its alpha channel when it has one (32 bits, 4
+// samples), turned by `orientation` as the file records it.
+void writeHeic(Pix* source, const std::filesystem::path& target, int orientation = 1);
+
 // A TIFF whose page 0 is `firstPage` and page 1 is `secondPage`.
 void writeTwoPageTiff(const std::filesystem::path& firstPage,
                       const std::filesystem::path& secondPage, const std::filesystem::path& target);

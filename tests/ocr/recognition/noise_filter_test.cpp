@@ -28,17 +28,22 @@ TEST_P(LeadingWord, IsRemovedOnlyWhenItLooksLikeABulletOrIcon) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LeadingWord,
-    ::testing::Values(LeadingWordCase{"UnsureSymbol", {"*", 20, 12, 8, 8, 30.0F}, true},
-                      LeadingWordCase{"UnsureNonAscii", {"\xC2\xAE", 20, 12, 9, 9, 45.0F}, true},
-                      LeadingWordCase{"UnsureSingleLetter", {"e", 20, 14, 7, 6, 45.0F}, true},
-                      LeadingWordCase{"UnsureTwoCharactersInThreeBytes",
-                                      {"e\xC2\xA2", 20, 14, 12, 8, 55.0F},
-                                      true},
-                      LeadingWordCase{"SquareIconReadAsDigit", {"0", 20, 8, 16, 16, 58.0F}, true},
-                      LeadingWordCase{"SureSymbol", {"=", 20, 14, 7, 4, 93.0F}, false},
-                      LeadingWordCase{"UnsureNumber", {"12", 20, 10, 14, 9, 0.0F}, false},
-                      LeadingWordCase{"SureShortWord", {"It", 20, 10, 12, 12, 95.0F}, false},
-                      LeadingWordCase{"UnsureLongerWord", {"Jan", 20, 10, 19, 11, 0.0F}, false}),
+    ::testing::Values(
+        LeadingWordCase{"UnsureSymbol", {"*", 20, 12, 8, 8, 30.0F}, true},
+        LeadingWordCase{"UnsureNonAscii", {"\xC2\xAE", 20, 12, 9, 9, 45.0F}, true},
+        LeadingWordCase{"UnsureSingleLetter", {"e", 20, 14, 7, 6, 45.0F}, true},
+        LeadingWordCase{
+            "UnsureTwoCharactersInThreeBytes", {"e\xC2\xA2", 20, 14, 12, 8, 55.0F}, true},
+        LeadingWordCase{"SquareIconReadAsDigit", {"0", 20, 8, 16, 16, 58.0F}, true},
+        LeadingWordCase{"SureSymbol", {"=", 20, 14, 7, 4, 93.0F}, false},
+        LeadingWordCase{"UnsureNumber", {"12", 20, 10, 14, 9, 0.0F}, false},
+        LeadingWordCase{"SureShortWord", {"It", 20, 10, 12, 12, 95.0F}, false},
+        LeadingWordCase{"UnsureLongerWord", {"Jan", 20, 10, 19, 11, 0.0F}, false},
+        LeadingWordCase{"UnsureCyrillicWord", {"\u0414\u043E\u043C", 20, 10, 30, 11, 70.0F}, false},
+        LeadingWordCase{
+            "UnsureGreekWord", {"\u03A9\u03BC\u03AD\u03B3\u03B1", 20, 10, 50, 11, 70.0F}, false},
+        LeadingWordCase{"UnsureAccentedCapital", {"\u00C0", 20, 8, 9, 14, 70.0F}, false},
+        LeadingWordCase{"UnsureArabicIndicDigits", {"\u0661\u0662", 20, 10, 14, 9, 0.0F}, false}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST(NoiseFilter, OnlyLeadingWordsAreCandidatesButAStraySignGoesAnywhere) {
@@ -73,6 +78,19 @@ TEST(NoiseFilter, LeadersAndRulesAreDroppedButEllipsesAndShortDashesStay) {
   lines.push_back(makeLine({{"Wait...", 20, 150, 50, 10}, {"\u2026then", 75, 150, 40, 10}}));
   EXPECT_THAT(textsOf(removeNoise(lines)),
               ElementsAre("word", "word", "word", "word", "Introduction 5", "Wait... \u2026then"));
+}
+
+// 8 pt under 24 pt: a third of the page's usual height and many times as
+// wide, but letters as narrow as any.
+TEST(NoiseFilter, SmallPrintUnderLargeTextIsNoRule) {
+  std::vector<TextLine> lines;
+  for (int row = 0; row < 3; ++row) {
+    lines.push_back(makeLine({{"Heading", 40, 10 + row * 60, 200, 36}}));
+  }
+  lines.push_back(
+      makeLine({{"https://www.example.com/reports/2024.pdf", 40, 200, 330, 12, 84.0F}}));
+  EXPECT_THAT(textsOf(removeNoise(lines)), ElementsAre("Heading", "Heading", "Heading",
+                                                       "https://www.example.com/reports/2024.pdf"));
 }
 
 TEST(NoiseFilter, LineOfNoiseOnlyIsDropped) {

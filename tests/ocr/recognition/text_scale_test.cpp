@@ -29,22 +29,44 @@ TEST(TextScale, BlankImageHasNoGlyphs) {
   EXPECT_EQ(medianGlyphHeight(blank.get()), 0);
 }
 
-TEST(TextScale, SmallTextIsEnlargedTwiceAndLargeTextIsNot) {
+TEST(TextScale, SmallBlobsMayBeSmallTextAndLargeOnesAreNot) {
   const Image large = readTestImage("first_page.png");
-  const Image small = halfSize(large);
-  const Image preparedLarge = prepareForRecognition(large);
-  const Image preparedSmall = prepareForRecognition(small);
-  ASSERT_TRUE(preparedLarge && preparedSmall);
-  EXPECT_EQ(pixGetWidth(preparedLarge.get()), pixGetWidth(large.get()));
-  EXPECT_EQ(pixGetWidth(preparedSmall.get()), 2 * pixGetWidth(small.get()));
-  EXPECT_EQ(pixGetDepth(preparedSmall.get()), 8);
+  ASSERT_TRUE(large);
+  EXPECT_FALSE(mayHoldSmallText(large.get()));
+  EXPECT_TRUE(mayHoldSmallText(halfSize(large).get()));
 }
+
+struct EnlargementCase {
+  const char* name;
+  int lineHeight;
+  int width;
+  int height;
+  double factor;
+};
+
+class Enlargement : public ::testing::TestWithParam<EnlargementCase> {};
+
+TEST_P(Enlargement, BringsLinesToTheEngineBestHeightWithinThePixelBound) {
+  const Image page{pixCreate(GetParam().width, GetParam().height, 8)};
+  EXPECT_NEAR(enlargementFor(GetParam().lineHeight, page.get()), GetParam().factor, 0.01);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Enlargement,
+    ::testing::Values(EnlargementCase{"ScreenText", 15, 1600, 900, 2.0},
+                      EnlargementCase{"ScreenAtHalfSize", 7, 800, 450, 4.0},
+                      EnlargementCase{"ScreenAtThreeQuarters", 11, 1200, 675, 30.0 / 11},
+                      EnlargementCase{"ScanSmallPrint", 28, 2480, 3508, 1.0},
+                      EnlargementCase{"NoText", 0, 800, 600, 1.0},
+                      EnlargementCase{"BoundedByPixels", 10, 2000, 1500, 2.0},
+                      EnlargementCase{"TooLargeToEnlarge", 12, 4000, 3000, 1.0}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST(TextScale, DarkGroundIsTurnedLight) {
   const Image page = readTestImage("first_page.png");
   ASSERT_TRUE(page);
-  for (const Image& source : {inverted(page), halfSize(inverted(page))}) {
-    const Image prepared = prepareForRecognition(source);
+  for (const Image& source : {inverted(page), halfSize(page)}) {
+    const Image prepared = lightGroundGrey(source);
     ASSERT_TRUE(prepared);
     l_uint32 corner = 0;
     pixGetPixel(prepared.get(), 0, 0, &corner);
