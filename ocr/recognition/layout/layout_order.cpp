@@ -5,6 +5,7 @@
 #include <span>
 
 #include "recognition/layout/line_segments.h"
+#include "recognition/layout/page_tilt.h"
 #include "recognition/layout/pane_split.h"
 #include "recognition/layout/reading_order.h"
 #include "recognition/layout/table_detection.h"
@@ -125,9 +126,10 @@ std::vector<TextLine> orderPane(const std::vector<TextLine>& lines) {
 
 std::vector<TextLine> orderByLayout(const std::vector<TextLine>& lines,
                                     const std::vector<PaneEdge>& paneEdges) {
+  const double tilt = pageTilt(lines);
   std::vector<TextLine> ordered;
-  for (const std::vector<TextLine>& pane : splitIntoPanes(lines, paneEdges)) {
-    std::vector<TextLine> paneOrder = orderPane(pane);
+  for (std::vector<TextLine>& pane : splitIntoPanes(lines, paneEdges)) {
+    std::vector<TextLine> paneOrder = orderPane(levelled(std::move(pane), tilt));
     ordered.insert(ordered.end(), std::make_move_iterator(paneOrder.begin()),
                    std::make_move_iterator(paneOrder.end()));
   }

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <iterator>
+#include <numeric>
 
 #include "recognition/layout/layout_geometry.h"
+#include "recognition/layout/line_segments.h"
 
 namespace mivo::ocr {
 namespace {
@@ -30,10 +34,61 @@ bool crossedByText(const std::vector<TextLine>& lines, const PaneEdge& edge) {
   });
 }
 
+// Two pieces stand on one row when their baselines are this close, in
+// heights of the smaller; a side bar's items next to an editor's lines are
+// off by a good part of a line.
+constexpr double kRowBaselineTolerance = 0.2;
+// The cells of a table's two columns line up row by row, a few empty cells
+// aside; the rows of two panes meet only where their spacings happen to
+// agree, and a short list beside a long text meets only some of its rows.
+constexpr double kLineForLineShare = 2.0 / 3.0;
+
+struct RowPiece {
+  double baseline;
+  int height;
+};
+
+// The words of each line on one side of the border, within its stretch.
+std::vector<RowPiece> rowPieces(const std::vector<TextLine>& lines, const PaneEdge& edge,
+                                Side side) {
+  std::vector<RowPiece> pieces;
+  for (const TextLine& line : lines) {
+    std::vector<RecognizedWord> words;
+    std::copy_if(line.words.begin(), line.words.end(), std::back_inserter(words),
+                 [&](const RecognizedWord& word) { return sideOf(word.box, edge) == side; });
+    if (!words.empty()) {
+      const PixelBox box = std::accumulate(
+          words.begin(), words.end(), words.front().box,
+          [](const PixelBox& sum, const RecognizedWord& word) { return unite(sum, word.box); });
+      pieces.push_back(RowPiece{medianBaseline(words), box.height()});
+    }
+  }
+  return pieces;
+}
+
+double shareWithPartner(const std::vector<RowPiece>& pieces, const std::vector<RowPiece>& others) {
+  const auto paired = std::count_if(pieces.begin(), pieces.end(), [&](const RowPiece& piece) {
+    return std::any_of(others.begin(), others.end(), [&](const RowPiece& other) {
+      return std::abs(piece.baseline - other.baseline) <=
+             kRowBaselineTolerance * std::min(piece.height, other.height);
+    });
+  });
+  return static_cast<double>(paired) / static_cast<double>(pieces.size());
+}
+
+// A tinted first column of a table changes the ground down the table as a
+// side bar does; its rows, unlike a pane's, line up with those beside it.
+bool rowsLineUp(const std::vector<TextLine>& lines, const PaneEdge& edge) {
+  const std::vector<RowPiece> left = rowPieces(lines, edge, kLeft);
+  const std::vector<RowPiece> right = rowPieces(lines, edge, kRight);
+  return !left.empty() && !right.empty() && shareWithPartner(left, right) >= kLineForLineShare &&
+         shareWithPartner(right, left) >= kLineForLineShare;
+}
+
 void split(const std::vector<TextLine>& lines, std::vector<PaneEdge> edges,
            std::vector<std::vector<TextLine>>& panes) {
   const auto edge = std::find_if(edges.begin(), edges.end(), [&](const PaneEdge& candidate) {
-    return !crossedByText(lines, candidate);
+    return !crossedByText(lines, candidate) && !rowsLineUp(lines, candidate);
   });
   if (edge == edges.end()) {
     panes.push_back(lines);

@@ -1,5 +1,10 @@
 #include "recognition/layout/layout_order.h"
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <numbers>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -188,20 +193,31 @@ TEST(LayoutOrder, ParagraphsLastLineInABlockOfItsOwnFollowsIt) {
 }
 
 TEST(LayoutOrder, SideBarBesideAnEditorIsReadBeforeIt) {
-  // File names and code lines share rows; a change of ground divides them.
+  // File names share rows with the first code lines; a change of ground
+  // divides them.
   std::vector<TextLine> engineLines;
   const std::vector<std::string> files{"README", "main.c", "util.c"};
-  const std::vector<std::string> code{"int main() {", "return 0;", "}"};
-  for (int row = 0; row < 3; ++row) {
-    const int top = 40 + row * 30;
-    engineLines.push_back(makeLine({{files[row], 20, top, 70, kHeight}}));
+  const std::vector<std::string> code{"int main() {", "int n = 0;", "n++;", "return n;", "}"};
+  for (std::size_t row = 0; row < code.size(); ++row) {
+    const int top = 40 + static_cast<int>(row) * 30;
+    if (row < files.size()) {
+      engineLines.push_back(makeLine({{files[row], 20, top, 70, kHeight}}));
+    }
     engineLines.push_back(makeLine({{code[row], 320, top, 120, kHeight}}));
   }
   EXPECT_THAT(textsOf(orderByLayout(engineLines, {PaneEdge{250, 0, 400}})),
-              ElementsAre("README", "main.c", "util.c", "int main() {", "return 0;", "}"));
+              ElementsAre("README", "main.c", "util.c", "int main() {", "int n = 0;", "n++;",
+                          "return n;", "}"));
   // A word across the line shows it is no border between panes.
   engineLines.push_back(makeLine({{"banner", 200, 10, 100, kHeight}}));
   EXPECT_EQ(textsOf(orderByLayout(engineLines, {PaneEdge{250, 0, 400}})).at(1),
+            "README int main() {");
+  engineLines.pop_back();
+  // With as many names as lines, the rows line up line for line: a table
+  // with a shaded first column.
+  engineLines.push_back(makeLine({{"notes.md", 20, 130, 70, kHeight}}));
+  engineLines.push_back(makeLine({{"Makefile", 20, 160, 70, kHeight}}));
+  EXPECT_EQ(textsOf(orderByLayout(engineLines, {PaneEdge{250, 0, 400}})).at(0),
             "README int main() {");
 }
 
@@ -231,6 +247,48 @@ TEST(LayoutOrder, LineNumbersStayWithTheirLines) {
   EXPECT_THAT(
       textsOf(orderByLayout(engineLines)),
       ElementsAre("1", "w1 w1 w1 w1 w1 w1", "2", "w2 w2 w2 w2 w2 w2", "3", "w3 w3 w3 w3 w3 w3"));
+}
+
+// The words of a line as the engine reports them on a page turned by
+// DEGREES: upright bounds around each slanted word, the baseline at its middle.
+TextLine tiltedLine(const std::vector<PlacedWord>& words, double degrees) {
+  const double sine = std::sin(degrees * std::numbers::pi / 180.0);
+  const double cosine = std::cos(degrees * std::numbers::pi / 180.0);
+  TextLine line = makeLine(words);
+  for (RecognizedWord& word : line.words) {
+    const auto turnedX = [&](double x, double y) { return x * cosine - y * sine; };
+    const auto turnedY = [&](double x, double y) { return x * sine + y * cosine; };
+    const PixelBox box = word.box;
+    const double xs[] = {turnedX(box.left, box.top), turnedX(box.right, box.top),
+                         turnedX(box.left, box.bottom), turnedX(box.right, box.bottom)};
+    const double ys[] = {turnedY(box.left, box.top), turnedY(box.right, box.top),
+                         turnedY(box.left, box.bottom), turnedY(box.right, box.bottom)};
+    word.box = PixelBox{static_cast<int>(*std::min_element(std::begin(xs), std::end(xs))),
+                        static_cast<int>(*std::min_element(std::begin(ys), std::end(ys))),
+                        static_cast<int>(*std::max_element(std::begin(xs), std::end(xs))),
+                        static_cast<int>(*std::max_element(std::begin(ys), std::end(ys)))};
+    word.baseline = static_cast<int>(turnedY((box.left + box.right) / 2.0, box.bottom));
+  }
+  return line;
+}
+
+TEST(LayoutOrder, ReceiptRowsStayWholeOnATiltedPage) {
+  // The engine reads each item's name as a line and its price as another.
+  const std::vector<std::pair<std::string, std::string>> items{
+      {"ORGANIC", "1.99"}, {"MILK", "3.49"}, {"BREAD", "4.25"}, {"EGGS", "5.10"}};
+  for (const double degrees : {-4.0, 1.0, 4.0}) {
+    std::vector<TextLine> engineLines;
+    for (std::size_t row = 0; row < items.size(); ++row) {
+      const int top = 200 + static_cast<int>(row) * 20;
+      engineLines.push_back(tiltedLine(
+          {{items[row].first, 20, top, 70, kHeight}, {"ITEM", 95, top, 40, kHeight}}, degrees));
+      engineLines.push_back(tiltedLine({{items[row].second, 400, top, 40, kHeight}}, degrees));
+    }
+    EXPECT_THAT(
+        textsOf(orderByLayout(engineLines)),
+        ElementsAre("ORGANIC ITEM 1.99", "MILK ITEM 3.49", "BREAD ITEM 4.25", "EGGS ITEM 5.10"))
+        << degrees << " degrees";
+  }
 }
 
 TEST(LayoutOrder, NothingInNothingOut) { EXPECT_TRUE(orderByLayout({}).empty()); }
