@@ -86,24 +86,34 @@ class OnsetDetector {
   std::int64_t frames_ = 0;
 };
 
-// A tone_player child; in burst mode its "onset <ns>" lines are collected.
+// A tone_player of another application: a child of ours would be this
+// host's own sound, which the capture leaves out. A shell starts it in the
+// background, tells its pid on descriptor 3 and exits. In burst mode its
+// "onset <ns>" lines are collected.
 class Player {
  public:
   Player(const std::string& program, double frequency, int burstPeriodMs, double amplitude) {
     std::string command = program + " " + std::to_string(frequency) + " 0 " +
                           std::to_string(burstPeriodMs) + " " + std::to_string(amplitude);
-    int fds[2];
-    if (pipe(fds) != 0) std::abort();
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], STDOUT_FILENO);
-      close(fds[0]);
-      close(fds[1]);
-      execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), nullptr);
+    int output[2];
+    int told[2];
+    if (pipe(output) != 0 || pipe(told) != 0) std::abort();
+    const pid_t shell = fork();
+    if (shell == 0) {
+      dup2(output[1], STDOUT_FILENO);
+      dup2(told[1], 3);
+      for (int fd : {output[0], output[1], told[0], told[1]}) close(fd);
+      execl("/bin/sh", "sh", "-c", (command + " 3>&- & echo $! >&3").c_str(), nullptr);
       _exit(127);
     }
-    close(fds[1]);
-    reader_ = std::thread([this, input = fdopen(fds[0], "r")] {
+    close(output[1]);
+    close(told[1]);
+    waitpid(shell, nullptr, 0);
+    char text[32] = {};
+    if (read(told[0], text, sizeof text - 1) <= 0) std::abort();
+    close(told[0]);
+    pid_ = std::atoi(text);
+    reader_ = std::thread([this, input = fdopen(output[0], "r")] {
       unsigned long long stamp = 0;
       while (std::fscanf(input, "onset %llu\n", &stamp) == 1) {
         std::lock_guard lock(mutex_);
@@ -112,9 +122,9 @@ class Player {
       std::fclose(input);
     });
   }
+  // The reader ends when the player's output closes, that is when it ended.
   ~Player() {
     kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
     reader_.join();
   }
   std::vector<std::int64_t> onsets() {

@@ -1,7 +1,8 @@
 'use strict';
 // What the tests share: where the pieces under test are (the top-level build
 // passes its own through the environment) and a foreign tone.
-const { spawn } = require('node:child_process');
+const { execFileSync } = require('node:child_process');
+const fs = require('node:fs');
 const path = require('node:path');
 const { openCapture } = require('..');
 
@@ -14,15 +15,29 @@ function capture() {
   });
 }
 
-// Another process playing FREQUENCY Hz at AMPLITUDE until stopped. Should
-// the test process die first, the player holds none of its output open (the
-// test runner would wait for it) and ends by itself after two minutes.
+// Another application's process playing FREQUENCY Hz at AMPLITUDE until
+// stopped: a child of this process would be the host's own sound, which the
+// capture leaves out, so a shell starts it in the background, tells its pid
+// and exits. Should the test process die first, the player ends by itself
+// after two minutes.
 function playTone(frequency, amplitude) {
   const player = process.env.MIVO_TONE_PLAYER;
   if (!player) throw new Error('MIVO_TONE_PLAYER must name the tone player');
-  const child = spawn(player, [String(frequency), '120', '0', String(amplitude)], { stdio: 'ignore' });
+  const told = execFileSync('sh', ['-c', '"$@" >/dev/null 2>&1 </dev/null & echo $!', 'sh',
+    player, String(frequency), '120', '0', String(amplitude)], { encoding: 'utf8' });
+  const pid = Number(told.trim());
+  const running = () => {
+    try {
+      return !/^\S+ \(.*\) Z/s.test(fs.readFileSync(`/proc/${pid}/stat`, 'utf8'));
+    } catch {
+      return false;
+    }
+  };
   return {
-    stop: () => new Promise((resolve) => (child.exitCode !== null ? resolve() : child.once('exit', resolve), child.kill())),
+    stop: async () => {
+      try { process.kill(pid, 'SIGTERM'); } catch { return; }
+      while (running()) await sleep(10);
+    },
   };
 }
 
