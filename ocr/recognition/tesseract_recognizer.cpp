@@ -267,7 +267,8 @@ RecognitionOutcome TesseractRecognizer::recognize(const Image& image) {
   const std::vector<PaneEdge> paneEdges = findPaneEdges(page.get(), textHeight);
   // 5. Lines -> lines without what is not text: bullets, icons, rules,
   //    leaders (noise_filter).
-  // 6. Lines and pane borders -> lines in reading order: rows, tables, panes
+  // 6. Lines and pane borders -> lines in reading order along the page's
+  //    tilt: rows, tables, panes
   //    (layout/).
   // 7. Lines -> one observation each, with the mean confidence of its words.
   std::vector<TextObservation> observations;
