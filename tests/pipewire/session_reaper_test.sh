@@ -16,10 +16,14 @@ for _ in $(seq 300); do [[ -s "$work/pids" ]] && break; sleep 0.1; done
 kill_tree() {
   local child
   for child in $(ps -o pid= --ppid "$1"); do kill_tree "$child"; done
-  kill -KILL "$1" 2>/dev/null || true
+  # A child may end by itself between the listing and the signal.
+  kill -KILL "$1" 2>/dev/null || [[ ! -e /proc/$1 ]]
 }
 kill_tree "$runner"
-wait "$runner" 2>/dev/null || true
+# The runner must have ended by that signal (128 + 9), as at a ctest timeout.
+status=0
+wait "$runner" 2>/dev/null || status=$?
+((status == 137)) || { echo "runner ended with $status, not by SIGKILL"; exit 1; }
 
 running() {
   local name pid
