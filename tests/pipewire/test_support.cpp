@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -173,6 +175,17 @@ double toneAmplitude(std::span<const float> samples, double frequency, double sa
   return 2 * std::sqrt(std::max(power, 0.0)) / double(samples.size());
 }
 
+double steadyToneAmplitude(std::span<const float> samples, double frequency, double sampleRate) {
+  const auto window = std::size_t(sampleRate / 10);
+  std::vector<double> amplitudes;
+  for (std::size_t start = 0; start + window <= samples.size(); start += window)
+    amplitudes.push_back(toneAmplitude(samples.subspan(start, window), frequency, sampleRate));
+  if (amplitudes.empty()) return 0;
+  auto middle = amplitudes.begin() + std::ptrdiff_t(amplitudes.size() / 2);
+  std::nth_element(amplitudes.begin(), middle, amplitudes.end());
+  return *middle;
+}
+
 std::string commandOutput(const std::string& command) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
@@ -222,6 +235,7 @@ int realtimeThreadCount() {
 int openDescriptorCount() { return entriesIn("/proc/self/fd"); }
 
 long residentKiB() {
+  malloc_trim(0);  // freed memory the allocator still keeps is not held
   std::ifstream status("/proc/self/status");
   std::string key;
   while (status >> key) {

@@ -128,6 +128,12 @@ class ToneFile {
 // at that frequency gives about a.
 double toneAmplitude(std::span<const float> samples, double frequency, double sampleRate);
 
+// The tone's steady amplitude: the median of toneAmplitude over 100 ms
+// windows. One lost or repeated cycle (a player's underrun on a busy machine)
+// shifts the phase, and over one long window the two halves cancel (a 5.3 ms
+// jump leaves 0.47 of a 440 Hz tone); over short windows it costs only one.
+double steadyToneAmplitude(std::span<const float> samples, double frequency, double sampleRate);
+
 // Standard output of a shell command; empty when it could not run.
 std::string commandOutput(const std::string& command);
 // Runs a shell command; true when it exited with 0.
@@ -170,6 +176,6 @@ void bindDefaultMetadataAndVanish();
 int threadCount();
 int realtimeThreadCount();  // scheduled SCHED_FIFO or SCHED_RR
 int openDescriptorCount();
-long residentKiB();
+long residentKiB();  // of this process, freed heap returned first
 
 }  // namespace mivo::pwtest
