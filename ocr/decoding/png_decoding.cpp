@@ -73,9 +73,24 @@ struct PngReader {
   PngReader& operator=(const PngReader&) = delete;
 };
 
-// Every colour type and depth becomes 8-bit RGB with an alpha byte, laid out
-// in memory as a 32-bit Leptonica pixel (red in the high byte), so rows can
-// be read straight into the image.
+// A page with neither colour nor transparency (most scans) stays grey: a
+// quarter of the memory of RGB. Grey at any depth becomes 8-bit.
+bool isOpaqueGrey(png_structp png, png_infop info) {
+  const png_byte type = png_get_color_type(png, info);
+  return (type & (PNG_COLOR_MASK_COLOR | PNG_COLOR_MASK_ALPHA)) == 0 &&
+         png_get_valid(png, info, PNG_INFO_tRNS) == 0;
+}
+
+void requestGreyPixels(png_structp png, png_infop info) {
+  png_set_expand(png);
+  png_set_strip_16(png);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+}
+
+// Every other colour type and depth becomes 8-bit RGB with an alpha byte,
+// laid out in memory as a 32-bit Leptonica pixel (red in the high byte), so
+// rows can be read straight into the image.
 void requestLeptonicaPixels(png_structp png, png_infop info) {
   png_set_expand(png);
   png_set_strip_16(png);
@@ -93,7 +108,7 @@ void requestLeptonicaPixels(png_structp png, png_infop info) {
 
 // Reads the header and sets up the transformations. Plain C data only
 // between setjmp and a possible longjmp, so the jump skips no destructor.
-bool readHeader(PngReader& reader, png_uint_32& width, png_uint_32& height) {
+bool readHeader(PngReader& reader, png_uint_32& width, png_uint_32& height, bool& grey) {
   if (setjmp(png_jmpbuf(reader.png)) != 0) {
     return false;
   }
@@ -103,8 +118,14 @@ bool readHeader(PngReader& reader, png_uint_32& width, png_uint_32& height) {
   if (!fitsPixelLimit(width, height)) {
     return false;
   }
-  requestLeptonicaPixels(reader.png, reader.info);
-  return png_get_rowbytes(reader.png, reader.info) == static_cast<png_size_t>(width) * 4;
+  grey = isOpaqueGrey(reader.png, reader.info);
+  if (grey) {
+    requestGreyPixels(reader.png, reader.info);
+  } else {
+    requestLeptonicaPixels(reader.png, reader.info);
+  }
+  return png_get_rowbytes(reader.png, reader.info) ==
+         static_cast<png_size_t>(width) * (grey ? 1 : 4);
 }
 
 bool readRows(PngReader& reader, png_bytepp rows) {
@@ -145,10 +166,11 @@ Image decodePng(std::string_view bytes) {
   PngReader reader(bytes);
   png_uint_32 width = 0;
   png_uint_32 height = 0;
-  if (reader.info == nullptr || !readHeader(reader, width, height)) {
+  bool grey = false;
+  if (reader.info == nullptr || !readHeader(reader, width, height, grey)) {
     return Image{};
   }
-  Image pix{pixCreate(static_cast<l_int32>(width), static_cast<l_int32>(height), 32)};
+  Image pix{pixCreate(static_cast<l_int32>(width), static_cast<l_int32>(height), grey ? 8 : 32)};
   if (!pix) {
     return pix;
   }
@@ -160,8 +182,12 @@ Image decodePng(std::string_view bytes) {
   if (!readRows(reader, rows.data())) {
     return Image{};
   }
-  composeOntoWhite(pix.get());
-  pixSetSpp(pix.get(), 3);
+  if (grey) {
+    pixEndianByteSwap(pix.get());  // bytes in file order to Leptonica's words
+  } else {
+    composeOntoWhite(pix.get());
+    pixSetSpp(pix.get(), 3);
+  }
   const l_int32 dpi = dotsPerInch(reader);
   pixSetResolution(pix.get(), dpi, dpi);
   return turnUpright(std::move(pix), orientation(reader));

@@ -24,4 +24,14 @@ void copyRgbaRowToPix(const std::uint8_t* rgba, int row, Pix* pix) {
   }
 }
 
+Image createGreyPix(int width, int height) { return Image{pixCreate(width, height, 8)}; }
+
+void copyGreyRowToPix(const std::uint8_t* grey, int row, Pix* pix) {
+  l_uint32* target = pixGetData(pix) + static_cast<std::ptrdiff_t>(row) * pixGetWpl(pix);
+  const auto width = static_cast<int>(pixGetWidth(pix));
+  for (int x = 0; x < width; ++x) {
+    SET_DATA_BYTE(target, x, grey[x]);
+  }
+}
+
 }  // namespace mivo::ocr

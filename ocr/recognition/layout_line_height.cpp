@@ -14,13 +14,19 @@ namespace {
 // A line shorter than this many of its heights is one or two marks: an
 // icon, a bullet, a speck of texture the layout kept as text.
 constexpr int kMinLineLengthInHeights = 3;
+constexpr const char* kFindTables = "textord_tabfind_find_tables";
 
 }  // namespace
 
 int medianLayoutLineHeight(tesseract::TessBaseAPI& api, Pix* page) {
   api.SetPageSegMode(tesseract::PSM_AUTO);
   api.SetImage(page);
+  // Lines are lines inside a table too. The engine's table finder compares
+  // every column part with every other, which on a grid with speckle (a
+  // recompressed spreadsheet) takes longer than reading the page.
+  api.SetVariable(kFindTables, "0");
   const std::unique_ptr<tesseract::PageIterator> iterator(api.AnalyseLayout());
+  api.SetVariable(kFindTables, "1");
   std::vector<int> heights;
   if (!iterator) {
     return 0;

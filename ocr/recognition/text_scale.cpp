@@ -33,6 +33,11 @@ constexpr int kLineHeightInGlyphs = 2;
 // The engine needs about 16 bytes per pixel of the page it reads: this
 // bounds its memory to a few hundred megabytes, and its time with it.
 constexpr double kMaxEnlargedPixels = 12'000'000;
+// Reading a page costs the engine's models (some 35 MB) and about 6 bytes
+// per pixel of the page read. An enlarged page of at most this many pixels
+// plus twice the page's own keeps the engine within twice the memory of
+// reading the page as it is, however small the page.
+constexpr double kModelsInPagePixels = 6'000'000;
 constexpr l_int32 kMinGlyphHeight = 3;
 constexpr l_int32 kMaxGlyphHeight = 200;
 constexpr l_int32 kMaxGlyphAspect = 4;  // wider than this: a rule or a bar, not a glyph
@@ -127,7 +132,8 @@ double enlargementFor(int lineHeight, Pix* grey) {
   }
   const double pixels = static_cast<double>(pixGetWidth(grey)) * pixGetHeight(grey);
   const double wanted = std::min(kMaxFactor, kBestLineHeight / lineHeight);
-  const double factor = std::min(wanted, std::sqrt(kMaxEnlargedPixels / pixels));
+  const double bound = std::min(kMaxEnlargedPixels, kModelsInPagePixels + 2 * pixels);
+  const double factor = std::min(wanted, std::sqrt(bound / pixels));
   return factor >= kMinWorthwhileFactor ? factor : 1.0;
 }
 

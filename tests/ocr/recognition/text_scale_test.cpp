@@ -59,6 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
                       EnlargementCase{"ScanSmallPrint", 28, 2480, 3508, 1.0},
                       EnlargementCase{"NoText", 0, 800, 600, 1.0},
                       EnlargementCase{"BoundedByPixels", 10, 2000, 1500, 2.0},
+                      // 6 Mpx plus twice its 0.83 Mpx: 3.04, not the 3.75 wanted.
+                      EnlargementCase{"SmallScreenWithinTwiceItsMemory", 8, 1152, 720, 3.04},
                       EnlargementCase{"TooLargeToEnlarge", 12, 4000, 3000, 1.0}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
