@@ -102,7 +102,9 @@ class Player {
     if (shell == 0) {
       dup2(output[1], STDOUT_FILENO);
       dup2(told[1], 3);
-      for (int fd : {output[0], output[1], told[0], told[1]}) close(fd);
+      // One of the pipe's ends may have been descriptor 3 itself.
+      for (int fd : {output[0], output[1], told[0], told[1]})
+        if (fd != STDOUT_FILENO && fd != 3) close(fd);
       execl("/bin/sh", "sh", "-c", (command + " 3>&- & echo $! >&3").c_str(), nullptr);
       _exit(127);
     }
