@@ -74,8 +74,8 @@ class DecodedGreyness : public ::testing::TestWithParam<Case> {};
 // every other keeps its colours; the pixels are where they were drawn.
 TEST_P(DecodedGreyness, KeepsGreyPicturesGreyAndEveryPixelInPlace) {
   const Case& c = GetParam();
-  const fs::path file = fs::temp_directory_path() /
-                        ("mivo-grey-" + std::to_string(getpid()) + "-" + c.name);
+  const fs::path file =
+      fs::temp_directory_path() / ("mivo-grey-" + std::to_string(getpid()) + "-" + c.name);
   Pix* drawn = c.make();
   ASSERT_EQ(pixWrite(file.c_str(), drawn, c.format), 0);
   pixDestroy(&drawn);
