@@ -657,6 +657,26 @@ TEST_F(CaptureOnPipeWire, FiveHundredSwitchesWithStreamsPlayingLeaveNothingBehin
   EXPECT_LT(mivo::pwtest::openDescriptorCount() - descriptors, 10) << "after stop";
 }
 
+// The session manager moves a player that follows the default output to
+// the new one while the capture rebuilds there; a player that converts its
+// file's format (16-bit) crashed when the capture's own quantum came and
+// went with each chain.
+TEST_F(CaptureOnPipeWire, APlayerMovedByEachSwitchPlaysOn) {
+  mivo::pwtest::ToneFile file(440);
+  mivo::pwtest::ChildProcess player({"pw-play", file.path()}, SIGTERM,
+                                    mivo::pwtest::Lineage::stranger);
+  ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
+  ASSERT_TRUE(eventually(5s, [&] { return host.amplitudeNow(440) > 0.2; }));
+  for (int i = 0; i < 12 && !HasFailure(); ++i) {
+    const std::string name = i % 2 == 0 ? "B" : "A";
+    ASSERT_TRUE(setDefaultOutput(name));
+    ASSERT_TRUE(log.eventuallyCounts("[mivo-tap] rebuild OK on " + name, i / 2 + 1));
+    std::this_thread::sleep_for(300ms);  // the player is moved and plays there
+    ASSERT_EQ(kill(player.pid(), 0), 0) << "the player ended at switch " << i;
+  }
+  EXPECT_TRUE(eventually(5s, [&] { return host.amplitudeNow(440) > 0.2; }));
+}
+
 TEST_F(CaptureOnPipeWire, CapturesAJackClient) {
   ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
   // Its node has no media class and its port no channel; it plays on A

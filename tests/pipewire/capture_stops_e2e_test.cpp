@@ -64,22 +64,29 @@ class LogWatch {
 struct Host {
   std::atomic<std::int64_t> frames = 0;
   std::atomic<int> slowMilliseconds = 0;
+  // Each callback takes this much longer than the audio it carries (6 ms per
+  // 5.3 ms cycle), whatever the graph's quantum.
+  static constexpr double kSlowerThanRealTime = 6.0 / 5.33;
+  std::atomic<bool> slowerThanRealTime = false;
   std::atomic<bool> insideSlowCallback = false;
   std::mutex mutex;
   Clock::time_point lastCallbackEnd{};
   std::optional<Clock::time_point> stoppedAt;
   int callbacksAfterStop = 0;
 
-  static void onFrame(void* ctx, std::uint8_t, const float*, std::int32_t count, std::int32_t) {
+  static void onFrame(void* ctx, std::uint8_t, const float*, std::int32_t count,
+                      std::int32_t rate) {
     auto* host = static_cast<Host*>(ctx);
     {
       std::lock_guard lock(host->mutex);
       if (host->stoppedAt) ++host->callbacksAfterStop;
     }
-    if (int slow = host->slowMilliseconds.load()) {
+    std::chrono::duration<double> busy = std::chrono::milliseconds(host->slowMilliseconds.load());
+    if (host->slowerThanRealTime) busy = kSlowerThanRealTime * count / double(rate) * 1s;
+    if (busy > 0s) {
       host->insideSlowCallback = true;
       // Busy, as a host that computes is: a sleep would free the core.
-      auto until = Clock::now() + std::chrono::milliseconds(slow);
+      auto until = Clock::now() + busy;
       while (Clock::now() < until) {
       }
     }
@@ -121,7 +128,7 @@ class CaptureStopsOnPipeWire : public ::testing::Test {
 TEST_F(CaptureStopsOnPipeWire, ASlowHostFollowsADefaultOutputSwitchWithinHalfASecond) {
   mivo::pwtest::ForeignPlayer foreign(440);
   LogWatch rebuilt("rebuild OK on B");
-  host.slowMilliseconds = 6;  // the capture's cycle is 256 frames, 5.3 ms
+  host.slowerThanRealTime = true;
   ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
   ASSERT_TRUE(eventually(5s, [&] { return host.frames > 0; }));
   std::this_thread::sleep_for(1s);  // the host's queue is behind by now

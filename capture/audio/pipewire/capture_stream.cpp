@@ -12,8 +12,6 @@ namespace mivo::audio::pipewire {
 namespace {
 
 constexpr std::uint32_t kChannels = 2;
-// A 256-frame quantum keeps the capture's own share of the latency near 5 ms.
-constexpr std::uint32_t kQuantumFrames = 256;
 // No class the session manager manages (Stream/*, Audio/*, Video/*): it
 // neither configures nor links the node, and a restart of it leaves the
 // node as it is.
@@ -29,14 +27,20 @@ std::string portConfig(std::uint32_t rate, bool surround) {
          positions + "] } }";
 }
 
+// No latency of its own (node.latency): the node runs at the quantum of the
+// graph it joins. A quantum it asked for would change the quantum of every
+// stream it links, and again at each rebuild; a stream that the session
+// manager moves to the new output meanwhile is then reconfigured twice at
+// once, which crashes players that convert their format (seen: pw-play of a
+// 16-bit file, in the converter of its data thread, on 8 of 10 runs of six
+// switches).
 pw_properties* streamProperties(const std::string& nodeName, const std::string& description,
                                 std::uint32_t rate, bool surround) {
-  std::string latency = std::to_string(kQuantumFrames) + "/" + std::to_string(rate);
   return pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
                            PW_KEY_MEDIA_CLASS, kMediaClass, PW_KEY_NODE_NAME, nodeName.c_str(),
-                           PW_KEY_NODE_DESCRIPTION, description.c_str(), PW_KEY_NODE_LATENCY,
-                           latency.c_str(), "node.always-process", "true", PW_KEY_NODE_WANT_DRIVER,
-                           "true", "node.param.PortConfig", portConfig(rate, surround).c_str(),
+                           PW_KEY_NODE_DESCRIPTION, description.c_str(), "node.always-process",
+                           "true", PW_KEY_NODE_WANT_DRIVER, "true", "node.param.PortConfig",
+                           portConfig(rate, surround).c_str(),
                            // The converter's mix of the input ports down to stereo: the standard
                            // matrix, unscaled, without the LFE and without inventing channels.
                            "channelmix.normalize", "false", "channelmix.mix-lfe", "false",

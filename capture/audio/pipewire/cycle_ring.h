@@ -21,10 +21,10 @@ namespace mivo::audio::pipewire {
 
 class CycleRing {
  public:
-  // 1024 stereo frames a slot, the longest quantum PipeWire picks by
-  // default, so a cycle is one slot; 128 slots hold 0.7 s of the capture's
-  // own 256-frame quantum at 48 kHz, for a host whose callback pauses now
-  // and then (1 MiB).
+  // 1024 stereo frames a slot, PipeWire's default quantum, so a cycle is
+  // one slot; 128 slots hold 2.7 s of cycles at 48 kHz (0.7 s when another
+  // client has the graph run 256-frame cycles), for a host whose callback
+  // pauses now and then (1 MiB).
   static constexpr std::uint32_t kSlots = 128;
   static constexpr std::size_t kSlotSamples = 2048;
 
