@@ -61,12 +61,16 @@ class CycleRing {
     return true;
   }
 
-  // Consumer. Hands each waiting piece to use, in order; a slot is free for
-  // the producer again once use has returned (or thrown).
+  // Consumer. Hands the pieces of the oldest waiting cycle, if any, to use,
+  // in order; a slot is free for the producer again once use has returned
+  // (or thrown). True when more cycles wait.
   template <typename Use>
-  void consume(Use&& use) {
+  bool consumeCycle(Use&& use) {
     const std::uint64_t head = head_.load(std::memory_order_acquire);
-    for (std::uint64_t tail = tail_.load(std::memory_order_relaxed); tail != head; ++tail) {
+    std::uint64_t tail = tail_.load(std::memory_order_relaxed);
+    if (tail == head) return false;
+    const double cycle = slots_[tail % kSlots].cycleStart;
+    for (; tail != head && slots_[tail % kSlots].cycleStart == cycle; ++tail) {
       const std::size_t slot = tail % kSlots;
       struct Release {
         std::atomic<std::uint64_t>& tail;
@@ -76,6 +80,7 @@ class CycleRing {
       const Slot& s = slots_[slot];
       use(Piece{samples_.data() + slot * kSlotSamples, s.count, s.channels, s.time});
     }
+    return tail != head;
   }
 
   // Cycles dropped so far; any thread.

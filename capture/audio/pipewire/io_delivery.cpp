@@ -25,7 +25,7 @@ class IoDelivery::Handoff {
  public:
   explicit Handoff(IOBlock block) : block_(std::move(block)) {}
 
-  // After the proc's removal and its last drain (the bell's work holds the
+  // After the proc's removal and its last run (the bell's work holds the
   // handoff too): what never reached the block is told, as the drops of an
   // episode are, so that every cycle lost has its line.
   ~Handoff() {
@@ -41,10 +41,10 @@ class IoDelivery::Handoff {
     ring_.push(interleaved, frames, channels, now);
   }
 
-  // The proc's queue.
-  void drain() {
+  // The proc's queue: the oldest waiting cycle; true when more wait.
+  bool deliverOne() {
     noteDrops();
-    ring_.consume([this](const CycleRing::Piece& piece) { call(piece); });
+    return ring_.consumeCycle([this](const CycleRing::Piece& piece) { call(piece); });
   }
 
  private:
@@ -120,7 +120,15 @@ IoDelivery::~IoDelivery() {
 
 void IoDelivery::add(std::uint32_t procId, platform::SerialQueue& queue, IOBlock block) {
   auto handoff = std::make_shared<Handoff>(std::move(block));
-  auto bell = queue.addBell([handoff] { handoff->drain(); });
+  // One cycle a run, the bell rung again while more wait: the queue's other
+  // work (following a default-output change) gets its turn after one frame
+  // callback of a host slower than real time, not after a full ring of them.
+  auto self = std::make_shared<std::weak_ptr<platform::SerialQueue::Bell>>();
+  auto bell = queue.addBell([handoff, self] {
+    if (handoff->deliverOne())
+      if (auto again = self->lock()) again->ring();
+  });
+  *self = bell;
   Change change(*this);
   procs_.push_back({procId, std::move(handoff), std::move(bell), false});
 }

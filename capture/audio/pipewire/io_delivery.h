@@ -3,15 +3,16 @@
 //
 // The processing thread neither allocates, locks nor waits: it copies the
 // cycle into each running proc's preallocated ring (CycleRing) and rings the
-// proc's queue's bell, which drains the ring on the queue. A host slower than
-// real time loses whole cycles, counted and logged once per episode; memory
-// stays bounded and the graph never waits for the host.
+// proc's queue's bell, which delivers the ring's cycles on the queue, one a
+// run, so that the queue's other work waits for one cycle at most. A host
+// slower than real time loses whole cycles, counted and logged once per
+// episode; memory stays bounded and the graph never waits for the host.
 //
 // Changes of the procs (add, start, stop, removal) are rare and come from
 // the control side; a cycle that meets one in progress is not delivered,
 // and is counted and logged by the change. A removed proc's cycles that
-// never reached its block are logged when its last drain has ended.
-// Once remove() has returned no drain of that proc starts; one running
+// never reached its block are logged when its last run has ended.
+// Once remove() has returned no run of that proc starts; one running
 // finishes.
 #pragma once
 
