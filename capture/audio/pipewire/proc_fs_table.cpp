@@ -1,16 +1,31 @@
 #include "audio/pipewire/proc_fs_table.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
-#include <fstream>
-#include <iterator>
 
 namespace mivo::audio::pipewire {
 
 namespace {
+
+// The whole file, or nothing when it cannot be read: a process that ends
+// while its files are read fails the read (ESRCH), and the library's streams
+// would throw that on the server's thread.
+std::optional<std::string> fileText(const std::string& path) {
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return std::nullopt;
+  std::string text;
+  char chunk[4096];
+  ssize_t length = 0;
+  while ((length = ::read(descriptor, chunk, sizeof chunk)) > 0)
+    text.append(chunk, std::size_t(length));
+  ::close(descriptor);
+  if (length < 0) return std::nullopt;
+  return text;
+}
 
 std::optional<std::string> linkTarget(const std::string& path) {
   char target[PATH_MAX];
@@ -25,9 +40,9 @@ ProcFsTable::ProcFsTable(std::string root) : root_(std::move(root)) {}
 
 std::optional<ProcessEntry> ProcFsTable::read(pid_t pid) const {
   const std::string folder = root_ + "/" + std::to_string(pid);
-  std::ifstream statFile(folder + "/stat");
-  const std::string stat{std::istreambuf_iterator<char>(statFile), {}};
-  auto parent = parentInStat(stat);
+  const std::optional<std::string> stat = fileText(folder + "/stat");
+  if (!stat) return std::nullopt;
+  auto parent = parentInStat(*stat);
   if (!parent) return std::nullopt;
   ProcessEntry entry;
   entry.parent = *parent;
