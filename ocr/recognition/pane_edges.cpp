@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <numeric>
 #include <vector>
 
 #include <leptonica/allheaders.h>
@@ -50,19 +51,14 @@ class GreyRows {
 };
 
 // Per row, the level of the flat run of pixels starting at each x, or -1
-// where the run is not flat.
-void flatLevels(const GreyRows& rows, int y, std::vector<int>& levels) {
-  for (int x = 0; x + kSideWidth <= rows.width(); ++x) {
-    int low = 255;
-    int high = 0;
-    int sum = 0;
-    for (int offset = 0; offset < kSideWidth; ++offset) {
-      const int level = rows.at(x + offset, y);
-      low = std::min(low, level);
-      high = std::max(high, level);
-      sum += level;
-    }
-    levels[x] = high - low <= kFlatTolerance ? sum / kSideWidth : -1;
+// where the run is not flat. ROW holds the row's grey levels.
+void flatLevels(const std::vector<int>& row, std::vector<int>& levels) {
+  for (std::size_t x = 0; x + kSideWidth <= row.size(); ++x) {
+    const auto run = row.begin() + static_cast<std::ptrdiff_t>(x);
+    const auto [low, high] = std::minmax_element(run, run + kSideWidth);
+    levels[x] = *high - *low <= kFlatTolerance
+                    ? std::accumulate(run, run + kSideWidth, 0) / kSideWidth
+                    : -1;
   }
 }
 
@@ -90,8 +86,12 @@ struct RunTracker {
 std::vector<RunTracker> trackGroundChanges(const GreyRows& rows, int maxBreak) {
   std::vector<RunTracker> columns(static_cast<std::size_t>(rows.width()));
   std::vector<int> levels(static_cast<std::size_t>(rows.width()), -1);
+  std::vector<int> row(static_cast<std::size_t>(rows.width()));
   for (int y = 0; y < rows.height(); ++y) {
-    flatLevels(rows, y, levels);
+    for (int x = 0; x < rows.width(); ++x) {
+      row[static_cast<std::size_t>(x)] = rows.at(x, y);
+    }
+    flatLevels(row, levels);
     for (int x = kSkip + kSideWidth; x + kSkip + kSideWidth <= rows.width(); ++x) {
       const int left = levels[static_cast<std::size_t>(x - kSkip - kSideWidth)];
       const int right = levels[static_cast<std::size_t>(x + kSkip)];

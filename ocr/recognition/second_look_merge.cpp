@@ -73,6 +73,18 @@ int topOf(const TextLine& line) {
 
 }  // namespace
 
+std::vector<PixelBox> settledWordBoxes(const std::vector<TextLine>& lines) {
+  std::vector<PixelBox> boxes;
+  for (const TextLine& line : lines) {
+    for (const RecognizedWord& word : line.words) {
+      if (word.confidence >= kMinSureConfidence) {
+        boxes.push_back(word.box);
+      }
+    }
+  }
+  return boxes;
+}
+
 void mergeSecondLook(std::vector<TextLine> regionLines, const PixelBox& origin,
                      std::vector<TextLine>& lines) {
   const int firstBlock = nextFreeBlock(lines);

@@ -18,4 +18,9 @@ namespace mivo::ocr {
 void mergeSecondLook(std::vector<TextLine> regionLines, const PixelBox& origin,
                      std::vector<TextLine>& lines);
 
+// The boxes of the words in LINES that a second look cannot replace: any
+// second-look word at their place gives way to them, so reading them again
+// is wasted work.
+std::vector<PixelBox> settledWordBoxes(const std::vector<TextLine>& lines);
+
 }  // namespace mivo::ocr

@@ -18,6 +18,7 @@
 #include "recognition/page_language.h"
 #include "recognition/pane_edges.h"
 #include "recognition/second_look_merge.h"
+#include "recognition/settled_words.h"
 #include "recognition/text_contrast.h"
 #include "recognition/text_scale.h"
 #include "recognition/uncovered_regions.h"
@@ -153,8 +154,9 @@ std::vector<TextLine> TesseractRecognizer::readLines() {
 }
 
 // A second look where the page layout read nothing although there is ink:
-// each such region alone, upright: a group of glyphs as one block of text,
-// a band as a page of its own, since a banner may hold columns.
+// each such region alone, upright, without the words already settled: a
+// group of glyphs as one block of text, a band as a page of its own, since
+// a banner may hold columns.
 void TesseractRecognizer::readUncoveredRegions(Pix* page, std::vector<TextLine>& lines) {
   const std::vector<PixelBox> read = wordBoxes(lines);
   const int textHeight = read.empty() ? medianPrintGlyphHeight(page) : medianHeight(read);
@@ -177,6 +179,7 @@ void TesseractRecognizer::readUncoveredRegions(Pix* page, std::vector<TextLine>&
     if (!regionPix) {
       continue;
     }
+    blankSettledWords(regionPix.get(), placed, lines, textHeight);
     api_->SetPageSegMode(region.band ? tesseract::PSM_AUTO : tesseract::PSM_SINGLE_BLOCK);
     api_->SetImage(regionPix.get());
     if (api_->Recognize(nullptr) == 0) {

@@ -81,7 +81,7 @@ std::vector<UncoveredRegion> groupGlyphs(const std::vector<PixelBox>& glyphs, Pi
   for (const PixelBox& glyph : glyphs) {
     setRect(marks.get(), glyph, true);
   }
-  const Image joined{pixCloseSafeBrick(nullptr, marks.get(), 2 * textHeight, textHeight)};
+  const Image joined{pixCloseCompBrickExtendDwa(nullptr, marks.get(), 2 * textHeight, textHeight)};
   const BoxaHandle groups{joined ? pixConnCompBB(joined.get(), 8) : nullptr};
   for (l_int32 index = 0; groups && index < boxaGetCount(groups.get()); ++index) {
     const BoxHandle box{boxaGetBox(groups.get(), index, L_COPY)};
