@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 
 namespace mivo::audio::pipewire {
@@ -20,8 +21,12 @@ std::optional<std::string> fileText(const std::string& path) {
   std::string text;
   char chunk[4096];
   ssize_t length = 0;
-  while ((length = ::read(descriptor, chunk, sizeof chunk)) > 0)
-    text.append(chunk, std::size_t(length));
+  while ((length = ::read(descriptor, chunk, sizeof chunk)) != 0) {
+    if (length > 0)
+      text.append(chunk, std::size_t(length));
+    else if (errno != EINTR)
+      break;
+  }
   ::close(descriptor);
   if (length < 0) return std::nullopt;
   return text;
