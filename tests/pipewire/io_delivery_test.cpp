@@ -66,11 +66,9 @@ std::vector<float> joined(const std::vector<Cycle>& pieces, bool& timesFollowOn)
   return samples;
 }
 
-// Returns once the drains of the cycles delivered before have run: the
-// queue gives an item a turn after each drain, so the first item may
-// overtake a rung bell, but the second follows it.
-// A queued item waits for one delivery run at most, and a run delivers one
-// cycle: as many round trips as the ring holds cycles deliver them all.
+// Returns once the cycles delivered before have reached the block: a queued
+// item waits for one delivery run at most, and a run delivers one cycle, so
+// as many round trips as the ring holds cycles deliver them all.
 void drainQueue(platform::SerialQueue& queue) {
   for (std::uint32_t trip = 0; trip <= CycleRing::kSlots + 1; ++trip) queue.sync([] {});
 }
