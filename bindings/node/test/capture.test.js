@@ -143,8 +143,11 @@ test('100 start/stop cycles hold on to no descriptors, threads, memory or callba
   // so allow fewer than one per ten cycles.
   assert.ok(descriptors() - before.descriptors < 9, `descriptors ${before.descriptors} -> ${descriptors()}`);
   assert.ok(threads() - before.threads < 9, `threads ${before.threads} -> ${threads()}`);
+  // Large blocks go back to the system when freed (the test's environment
+  // fixes glibc's mapping threshold), so what stays resident is held: 45 KiB
+  // kept per capture would pass 4 MiB.
   const growth = process.memoryUsage().rss - before.rss;
-  assert.ok(growth < 8 * 1024 * 1024, `rss grew by ${growth} bytes`);
+  assert.ok(growth < 4 * 1024 * 1024, `rss grew by ${growth} bytes`);
   // A session that outlived its stop would still hold its callbacks.
   assert.ok(collected >= 90, `${collected} of 100 callbacks collected`);
 });
