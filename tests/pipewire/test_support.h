@@ -176,6 +176,7 @@ void bindDefaultMetadataAndVanish();
 int threadCount();
 int realtimeThreadCount();  // scheduled SCHED_FIFO or SCHED_RR
 int openDescriptorCount();
-long residentKiB();  // of this process, freed heap returned first
+long residentKiB();  // of this process, freed heap returned first; large blocks unmapped from then
+                     // on
 
 }  // namespace mivo::pwtest
