@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "decoding/image.h"
+#include "recognition/ground_level.h"
 #include "recognition/leptonica_handles.h"
 
 namespace mivo::ocr {
@@ -95,20 +96,9 @@ std::vector<UncoveredRegion> groupGlyphs(const std::vector<PixelBox>& glyphs, Pi
   return regions;
 }
 
-// The grey level most of the picture has.
-l_int32 paperLevel(Pix* page) {
-  const NumaHandle histogram{pixGetGrayHistogram(page, 1)};
-  l_float32 count = 0;
-  l_int32 level = 255;
-  if (histogram) {
-    numaGetMax(histogram.get(), &count, &level);
-  }
-  return level;
-}
-
 // 1 where the page is darker or lighter than its paper by a clear margin.
 Image offPaper(Pix* page) {
-  const l_int32 paper = paperLevel(page);
+  const l_int32 paper = groundLevel(page);
   Image darker{pixThresholdToBinary(page, std::max(1, paper - kGroundDifference))};
   Image lighter{pixThresholdToBinary(page, std::min(256, paper + kGroundDifference + 1))};
   if (!darker || !lighter) {
@@ -128,7 +118,7 @@ bool hasLightText(Pix* page, Box* box) {
   }
   l_float32 mean = 0;
   pixGetAverageMasked(band.get(), nullptr, 0, 0, 1, L_MEAN_ABSVAL, &mean);
-  return mean > static_cast<l_float32>(paperLevel(band.get()));
+  return mean > static_cast<l_float32>(groundLevel(band.get()));
 }
 
 // Bands of a ground other than the paper (a banner, a selected tab, a
