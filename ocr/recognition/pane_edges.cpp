@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <numeric>
 #include <vector>
 
 #include <leptonica/allheaders.h>
@@ -51,14 +50,22 @@ class GreyRows {
 };
 
 // Per row, the level of the flat run of pixels starting at each x, or -1
-// where the run is not flat. ROW holds the row's grey levels.
+// where the run is not flat. ROW holds the row's grey levels. This runs for
+// every pixel of an enlarged page, hence plain loops of a fixed length.
 void flatLevels(const std::vector<int>& row, std::vector<int>& levels) {
-  for (std::size_t x = 0; x + kSideWidth <= row.size(); ++x) {
-    const auto run = row.begin() + static_cast<std::ptrdiff_t>(x);
-    const auto [low, high] = std::minmax_element(run, run + kSideWidth);
-    levels[x] = *high - *low <= kFlatTolerance
-                    ? std::accumulate(run, run + kSideWidth, 0) / kSideWidth
-                    : -1;
+  const auto width = static_cast<int>(row.size());
+  for (int x = 0; x + kSideWidth <= width; ++x) {
+    const int* run = row.data() + x;
+    int low = run[0];
+    int high = low;
+    int sum = low;
+    for (int step = 1; step < kSideWidth; ++step) {
+      const int level = run[step];
+      low = std::min(low, level);
+      high = std::max(high, level);
+      sum += level;
+    }
+    levels[static_cast<std::size_t>(x)] = high - low <= kFlatTolerance ? sum / kSideWidth : -1;
   }
 }
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "recognition/ground_level.h"
+#include "recognition/grey_histogram.h"
 #include "recognition/leptonica_handles.h"
 #include "recognition/second_look_merge.h"
 

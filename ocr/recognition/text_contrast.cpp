@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "recognition/grey_histogram.h"
 #include "recognition/leptonica_handles.h"
 
 namespace mivo::ocr {
@@ -28,7 +29,7 @@ struct GroundAndInk {
 // The ground level and the level of the darkest text, when the ground is
 // flat.
 std::optional<GroundAndInk> flatGround(Pix* grey) {
-  const NumaHandle histogram{pixGetGrayHistogram(grey, 1)};
+  const NumaHandle histogram = greyHistogram(grey);
   l_float32 peak = 0;
   l_int32 ground = 0;
   l_float32 all = 0;

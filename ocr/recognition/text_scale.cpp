@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "recognition/grey_histogram.h"
 #include "recognition/layout/median.h"
 #include "recognition/leptonica_handles.h"
 
@@ -50,7 +51,7 @@ struct GreySplit {
 };
 
 std::optional<GreySplit> splitGrey(Pix* grey) {
-  const NumaHandle histogram{pixGetGrayHistogram(grey, 1)};
+  const NumaHandle histogram = greyHistogram(grey);
   l_int32 level = 128;
   if (!histogram || numaSplitDistribution(histogram.get(), 0.0F, &level, nullptr, nullptr, nullptr,
                                           nullptr, nullptr) != 0) {

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "decoding/image.h"
-#include "recognition/ground_level.h"
+#include "recognition/grey_histogram.h"
 #include "recognition/leptonica_handles.h"
 
 namespace mivo::ocr {
