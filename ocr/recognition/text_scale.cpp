@@ -42,6 +42,9 @@ constexpr double kModelsInPagePixels = 6'000'000;
 constexpr l_int32 kMinGlyphHeight = 3;
 constexpr l_int32 kMaxGlyphHeight = 200;
 constexpr l_int32 kMaxGlyphAspect = 4;  // wider than this: a rule or a bar, not a glyph
+// Fewer glyphs than a short line of text holds are no evidence of which way
+// round the text is: a few specks on a scaled-down dark screen.
+constexpr std::size_t kMinVotingGlyphs = 20;
 
 // The grey level of an Otsu split of the image's histogram, and whether
 // most pixels lie at or below it: a dark ground, as in a dark theme.
@@ -66,30 +69,27 @@ std::optional<GreySplit> splitGrey(Pix* grey) {
   return GreySplit{level, atOrBelow > all / 2};
 }
 
-// Foreground at 1: the minority side of the split, so that light text on a
-// dark theme counts as well as dark text on white.
-Image textMask(Pix* grey) {
-  const std::optional<GreySplit> split = splitGrey(grey);
-  if (!split) {
-    return Image{};
-  }
-  Image mask{pixThresholdToBinary(grey, split->level + 1)};
-  if (mask && split->darkGround) {
+// The pixels on one side of the split: at or below it (DARK_SIDE), or above.
+Image sideOfSplit(Pix* grey, l_int32 level, bool darkSide) {
+  Image mask{pixThresholdToBinary(grey, level + 1)};
+  if (mask && !darkSide) {
     pixInvert(mask.get(), mask.get());
   }
   return mask;
 }
 
-}  // namespace
+// Foreground at 1: the minority side of the split, so that light text on a
+// dark theme counts as well as dark text on white.
+Image textMask(Pix* grey) {
+  const std::optional<GreySplit> split = splitGrey(grey);
+  return split ? sideOfSplit(grey, split->level, !split->darkGround) : Image{};
+}
 
-int medianGlyphHeight(Pix* grey) {
-  const Image mask = textMask(grey);
-  const BoxaHandle boxes{mask ? pixConnCompBB(mask.get(), 8) : nullptr};
-  if (!boxes) {
-    return 0;
-  }
+// The heights of the glyph-sized shapes of a mask.
+std::vector<l_int32> glyphHeights(Pix* mask) {
+  const BoxaHandle boxes{pixConnCompBB(mask, 8)};
   std::vector<l_int32> heights;
-  for (l_int32 index = 0; index < boxaGetCount(boxes.get()); ++index) {
+  for (l_int32 index = 0; boxes && index < boxaGetCount(boxes.get()); ++index) {
     l_int32 width = 0;
     l_int32 height = 0;
     boxaGetBoxGeometry(boxes.get(), index, nullptr, nullptr, &width, &height);
@@ -98,13 +98,39 @@ int medianGlyphHeight(Pix* grey) {
       heights.push_back(height);
     }
   }
-  return median(heights);
+  return heights;
+}
+
+std::size_t glyphCount(Pix* grey, l_int32 level, bool darkSide) {
+  const Image mask = sideOfSplit(grey, level, darkSide);
+  return mask ? glyphHeights(mask.get()).size() : 0;
+}
+
+// Whether the page has a dark ground to turn light: most of it lies below
+// its split, as on a dark theme, and its text is not dark already. Text is
+// dark when more glyph-sized shapes lie below the split than above it: a
+// light dialog card over a dimmed backdrop holds dark text although most of
+// the page is dark. Areas of one shade (the card, the backdrop, a side bar)
+// are not glyphs and do not vote.
+bool hasDarkGround(Pix* grey) {
+  const std::optional<GreySplit> split = splitGrey(grey);
+  if (!split || !split->darkGround) {
+    return false;
+  }
+  const std::size_t dark = glyphCount(grey, split->level, true);
+  return dark < kMinVotingGlyphs || dark <= glyphCount(grey, split->level, false);
+}
+
+}  // namespace
+
+int medianGlyphHeight(Pix* grey) {
+  const Image mask = textMask(grey);
+  return mask ? median(glyphHeights(mask.get())) : 0;
 }
 
 Image lightGroundGrey(const Image& image) {
   Image grey{pixConvertTo8(image.get(), 0)};
-  const std::optional<GreySplit> split = grey ? splitGrey(grey.get()) : std::optional<GreySplit>{};
-  if (split && split->darkGround) {
+  if (grey && hasDarkGround(grey.get())) {
     pixInvert(grey.get(), grey.get());
   }
   return grey;

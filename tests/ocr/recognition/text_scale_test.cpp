@@ -76,5 +76,28 @@ TEST(TextScale, DarkGroundIsTurnedLight) {
   }
 }
 
+// A light dialog card over a dimmed screen: most of the page is dark, but
+// its text, on the card and on the backdrop alike, is dark already.
+TEST(TextScale, LightCardOnDimmedBackdropIsNotTurnedOver) {
+  const Image card = readTestImage("first_page.png");
+  ASSERT_TRUE(card);
+  const int width = pixGetWidth(card.get());
+  const int height = pixGetHeight(card.get());
+  const Image dimmed{pixCopy(nullptr, card.get())};
+  pixMultConstantGray(dimmed.get(), 0.45F);
+  const Image screen{pixCreate(2 * width, 3 * height, 8)};
+  pixSetAllArbitrary(screen.get(), 115);
+  for (int row = 0; row < 3; row += 2) {
+    pixRasterop(screen.get(), 0, row * height, width, height, PIX_SRC, dimmed.get(), 0, 0);
+    pixRasterop(screen.get(), width, row * height, width, height, PIX_SRC, dimmed.get(), 0, 0);
+  }
+  pixRasterop(screen.get(), width / 2, height, width, height, PIX_SRC, card.get(), 0, 0);
+  const Image prepared = lightGroundGrey(screen);
+  ASSERT_TRUE(prepared);
+  l_uint32 cardCorner = 0;
+  pixGetPixel(prepared.get(), width / 2 + 1, height + 1, &cardCorner);
+  EXPECT_GT(cardCorner, 200U);
+}
+
 }  // namespace
 }  // namespace mivo::ocr
