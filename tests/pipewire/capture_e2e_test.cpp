@@ -537,8 +537,10 @@ TEST_F(CaptureOnPipeWire, MixesEveryOutputLayoutDownToStereoAtTheStandardLevels)
                    "channel_map=front-left,front-right,front-center,lfe,rear-left,rear-right")
                    .empty());
   ASSERT_EQ(host.start(), MIVO_TAP_OK) << mivo_capture_last_error();
+  // A peak below this is no tone: the quietest one expected, at -3 dB, peaks near 0.2.
+  constexpr double kSilence = 0.01;
   auto levelOn = [&](const std::string& sink, const std::string& layout,
-                     const std::string& toneChannels) {
+                     const std::string& toneChannels, bool heard = true) {
     // New streams go to the default output, in its layout.
     if (!log.contains("[mivo-tap] build complete: rate=48000 output=" + sink) &&
         !log.contains("[mivo-tap] rebuild OK on " + sink)) {
@@ -549,7 +551,9 @@ TEST_F(CaptureOnPipeWire, MixesEveryOutputLayoutDownToStereoAtTheStandardLevels)
     // The level is the tone's peak: cycles the graph dropped on a busy
     // machine lower its average over a window but never its peak (the
     // library's periodic log line reports the same figure). Measured once
-    // the stream's links are all made: two windows in a row agree.
+    // the stream's links are all made: two windows in a row agree, and a
+    // tone that should be heard is (a player still starting on a slow
+    // machine gives two silent windows that agree).
     auto peakNow = [&] {
       const std::vector<float> samples = host.record(250ms);
       float peak = 0;
@@ -561,8 +565,9 @@ TEST_F(CaptureOnPipeWire, MixesEveryOutputLayoutDownToStereoAtTheStandardLevels)
     EXPECT_TRUE(eventually(10s,
                            [&] {
                              now = peakNow();
-                             return std::abs(now - std::exchange(previous, now)) <
-                                    0.02 * now + 0.005;
+                             return (!heard || now > kSilence) &&
+                                    std::abs(now - std::exchange(previous, now)) <
+                                        0.02 * now + 0.005;
                            }))
         << layout << " " << toneChannels;
     return now;
@@ -585,8 +590,8 @@ TEST_F(CaptureOnPipeWire, MixesEveryOutputLayoutDownToStereoAtTheStandardLevels)
     double level = decibels(levelOn("S51", c.layout, c.toneChannels), stereoOnStereo);
     EXPECT_NEAR(level, c.expectedDecibels, 1.0) << c.what << " on the 5.1 output";
   }
-  double lfe = levelOn("S51", kSurround51, "LFE");
-  EXPECT_LT(lfe, 0.01) << "the LFE is left out";
+  double lfe = levelOn("S51", kSurround51, "LFE", false);
+  EXPECT_LT(lfe, kSilence) << "the LFE is left out";
 }
 
 TEST_F(CaptureOnPipeWire, FollowsASwitchAfterTheDefaultMetadataWentDeaf) {
