@@ -176,7 +176,8 @@ void bindDefaultMetadataAndVanish();
 int threadCount();
 int realtimeThreadCount();  // scheduled SCHED_FIFO or SCHED_RR
 int openDescriptorCount();
-long residentKiB();  // of this process, freed heap returned first; large blocks unmapped from then
-                     // on
+// Of this process, freed heap returned first; large blocks are unmapped when
+// freed from the first reading on.
+long residentKiB();
 
 }  // namespace mivo::pwtest
